@@ -1,0 +1,27 @@
+# Quorvel: `make run` and `make test` work on a fresh Debian machine.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+# The live program on a display; without one, the headless demonstration.
+run: build
+	@./scripts/run-main
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure
+
+bench: build
+	@./scripts/run-benchmarks $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-asan

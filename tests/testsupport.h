@@ -1,0 +1,34 @@
+// Helpers shared by the tests: temporary directories and running the
+// quorvel executable as a user would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A fresh directory under /tmp, removed with its content at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built quorvel with these arguments in directory cwd, with extra
+// environment entries ("NAME=value"), and waits for it (at most timeoutMs).
+RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::vector<std::string>& env = {}, int timeoutMs = 60000);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
