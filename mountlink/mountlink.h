@@ -12,6 +12,7 @@
 #include <string_view>
 
 struct SharedState;
+enum class MountOp;
 
 class MountLink {
 public:
@@ -60,6 +61,10 @@ public:
     void setTraceFile(const std::string& path);
 
 private:
+    void closeLine();
+    void writeLine(const uint8_t* bytes, size_t count);
+    void runOp(MountOp op);
+
     SharedState& state_;
     int fd_ = -1;
     WriteObserver observer_;
