@@ -1,0 +1,117 @@
+// Geometry of the zoom display: lines without their end point, the cross and
+// its arms near the region's edges, the lock marks only strictly inside.
+#include <gtest/gtest.h>
+
+#include "analysis/zoommarks.h"
+
+namespace {
+
+TEST(LinePixels, LeavesOutTheEndPointInEveryDirection)
+{
+    struct Case {
+        LineSegment line;
+        std::vector<PixelPoint> expected;
+    };
+    const Case cases[] = {
+        {{{10, 5}, {14, 5}}, {{10, 5}, {11, 5}, {12, 5}, {13, 5}}},
+        {{{14, 5}, {10, 5}}, {{14, 5}, {13, 5}, {12, 5}, {11, 5}}},
+        {{{3, 7}, {3, 10}}, {{3, 7}, {3, 8}, {3, 9}}},
+        {{{3, 10}, {3, 7}}, {{3, 10}, {3, 9}, {3, 8}}},
+        {{{0, 0}, {3, 3}}, {{0, 0}, {1, 1}, {2, 2}}},
+        {{{0, 0}, {6, 2}}, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 2}}},
+        {{{6, 6}, {6, 6}}, {}},
+        {{{6, 6}, {7, 6}}, {{6, 6}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "(" << c.line.from.x << "," << c.line.from.y << ")-(" << c.line.to.x
+                                        << "," << c.line.to.y << ")");
+        EXPECT_EQ(linePixels(c.line), c.expected);
+    }
+}
+
+TEST(LinePixels, SteepLineStepsOnePixelPerRow)
+{
+    const auto pts = linePixels({{100, 100}, {107, 130}});
+    ASSERT_EQ(pts.size(), 30u);
+    for (size_t k = 0; k < pts.size(); ++k) {
+        EXPECT_EQ(pts[k].y, 100 + int(k));
+        if (k > 0) {
+            EXPECT_LE(pts[k].x - pts[k - 1].x, 1);
+        }
+    }
+    EXPECT_EQ(pts.back().x, 107);  // the end column is reached on the last row drawn
+}
+
+TEST(ZoomMarks, CrossArmsNearTheEdges)
+{
+    struct Case {
+        int cx, cy;
+        bool cross, upper, lower, left, right;
+    };
+    const Case cases[] = {
+        {50, 50, true, true, true, true, true},     {5, 50, true, true, true, false, true},
+        {7, 50, true, true, true, false, true},     {8, 50, true, true, true, true, true},
+        {94, 50, true, true, true, true, true},     {95, 50, true, true, true, true, false},
+        {96, 50, true, true, true, true, false},    {50, 5, true, false, true, true, true},
+        {50, 96, true, true, false, true, true},    {1, 1, true, false, true, false, true},
+        {99, 99, true, true, false, true, false},   {0, 50, false, false, false, false, false},
+        {100, 50, false, false, false, false, false}, {50, 0, false, false, false, false, false},
+        {50, 100, false, false, false, false, false}, {-3, 50, false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "centroid " << c.cx << "," << c.cy);
+        const ZoomMarks m = zoomMarks(false, c.cx, c.cy, 0, 0);
+        EXPECT_EQ(m.crossCentre.has_value(), c.cross);
+        EXPECT_EQ(m.crossArms.upper.has_value(), c.upper);
+        EXPECT_EQ(m.crossArms.lower.has_value(), c.lower);
+        EXPECT_EQ(m.crossArms.left.has_value(), c.left);
+        EXPECT_EQ(m.crossArms.right.has_value(), c.right);
+    }
+}
+
+TEST(ZoomMarks, CrossArmsReachThePictureEdgesAndSpareTheStar)
+{
+    const ZoomMarks m = zoomMarks(false, 50, 50, 0, 0);
+    ASSERT_TRUE(m.crossCentre);
+    EXPECT_EQ(*m.crossCentre, (PixelPoint{213, 352}));
+    EXPECT_EQ(m.crossArms.upper, (LineSegment{{213, 251}, {213, 346}}));
+    EXPECT_EQ(m.crossArms.lower, (LineSegment{{213, 358}, {213, 450}}));
+    EXPECT_EQ(m.crossArms.left, (LineSegment{{111, 352}, {207, 352}}));
+    EXPECT_EQ(m.crossArms.right, (LineSegment{{219, 352}, {310, 352}}));
+}
+
+TEST(ZoomMarks, LockMarksOnlyWhileTrackingAndStrictlyInside)
+{
+    struct Case {
+        bool tracking;
+        int dx, dy;
+        bool drawn;
+    };
+    const Case cases[] = {
+        {true, 50, 50, true},  {true, 1, 1, true},     {true, 99, 99, true},  {true, 0, 50, false},
+        {true, 100, 50, false}, {true, 50, 0, false},  {true, 50, 100, false}, {true, -20, 50, false},
+        {false, 50, 50, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "tracking " << c.tracking << " lock " << c.dx << "," << c.dy);
+        const ZoomMarks m = zoomMarks(c.tracking, 40, 60, c.dx, c.dy);
+        EXPECT_EQ(m.referenceLine.has_value(), c.drawn);
+        EXPECT_EQ(m.referenceCircle.has_value(), c.drawn);
+        EXPECT_TRUE(m.crossCentre.has_value());  // the cross does not depend on the lock
+    }
+    const ZoomMarks m = zoomMarks(true, 40, 60, 45, 55);
+    EXPECT_EQ(m.referenceLine, (LineSegment{{192, 372}, {202, 362}}));
+    EXPECT_EQ(m.referenceCircle, (CircleBox{196, 356, 208, 368}));
+}
+
+TEST(GreyColourTable, SixtyFourGreysThenBlack)
+{
+    const auto t = greyColourTable();
+    const std::pair<int, uint32_t> cases[] = {
+        {0, 0xff030303u}, {1, 0xff070707u}, {32, 0xff838383u}, {63, 0xffffffffu}, {64, 0xff000000u}, {255, 0xff000000u},
+    };
+    for (const auto& [level, rgb] : cases)
+        EXPECT_EQ(t[level], rgb) << "level " << level;
+}
+
+}  // namespace
