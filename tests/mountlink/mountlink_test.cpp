@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -558,4 +559,34 @@ TEST(SerialTrace, MalformedLinesAreRefused)
     TraceRecord r;
     EXPECT_TRUE(parseTraceLine("1500 4120 A ", r));
     EXPECT_EQ(r.bytes, "A ");
+}
+
+// A trace followed through a pipe whose reader quits must not kill the guider.
+TEST_F(MountLinkTest, TracePipeReaderThatQuitsDoesNotStopTheLink)
+{
+    const std::string failure = runBounded(
+        [this]() -> std::string {
+            TempDir dir;
+            const std::string fifo = dir.file("trace.fifo");
+            if (mkfifo(fifo.c_str(), 0600) != 0)
+                return "mkfifo failed";
+            const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            PtyLine pty;
+            ScopedEnv com("QUORVEL_COM1", pty.path());
+            ScopedEnv log("QUORVEL_SERIAL_LOG", fifo);
+            MountLink link(state);
+            link.openComPort(1);
+            link.sendText("#:Mn#");
+            char buf[64];
+            if (read(reader, buf, sizeof buf) <= 0)
+                return "the trace did not reach the pipe";
+            close(reader);
+            link.sendText("#:Qn#");
+            link.sendText("#:Qs#");
+            if (pty.read(15) != bytesOf("#:Mn##:Qn##:Qs#"))
+                return "the line lost bytes";
+            return {};
+        },
+        20000);
+    EXPECT_EQ(failure, "");
 }
