@@ -1,0 +1,261 @@
+// The histogram panel: bar heights, threshold marker, texts and profiles read
+// back from the panel's pixels after a measurement.
+#include <QFontMetrics>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/clock.h"
+#include "app/drawing.h"
+#include "app/state.h"
+#include "monitor/graphscale.h"
+#include "monitor/histwin.h"
+
+namespace {
+
+const QColor kOrange(254, 120, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGrey(100, 100, 100);
+const QColor kAmber(240, 176, 0);
+const QColor kYellow(240, 240, 0);
+
+TEST(GraphScale, SquareRootHeights)
+{
+    struct Case { int64_t count, largest; int height; };
+    const Case cases[] = {{100, 400, 45}, {1, 400, 4},   {400, 400, 90}, {399, 400, 89},
+                          {0, 400, 0},    {10000, 10000, 90}, {1, 10000, 0}, {2, 10000, 1},
+                          {-3, 400, 0},   {1, 1, 90}};
+    for (const auto& c : cases)
+        EXPECT_EQ(graphscale::sqrtHeight(c.count, c.largest, 90), c.height)
+            << c.count << "/" << c.largest;
+    for (int m = 1; m <= 10000; ++m)
+        ASSERT_EQ(graphscale::sqrtHeight(m, m, 90), 90) << m;
+}
+
+TEST(GraphScale, LinesLeaveOutTheirEndPoint)
+{
+    struct Case { int x0, y0, x1, y1; graphscale::PixelRect r; };
+    const Case cases[] = {
+        {10, 120, 10, 29, {10, 30, 1, 91}},   // up: 120 .. 30
+        {10, 120, 10, 119, {10, 120, 1, 1}},  // a zero-high bar still marks the baseline
+        {105, 231, 105, 231, {0, 0, 0, 0}},   // same point: nothing
+        {4, 131, 4, 231, {4, 131, 1, 100}},   // down: 131 .. 230
+        {105, 232, 205, 232, {105, 232, 100, 1}},
+        {50, 7, 5, 7, {6, 7, 45, 1}},         // leftwards: 50 .. 6
+        {0, 0, 3, 3, {0, 0, 0, 0}}};          // slanted lines are not drawn this way
+    for (const auto& c : cases) {
+        const auto r = graphscale::axisLinePixels(c.x0, c.y0, c.x1, c.y1);
+        EXPECT_EQ(r.empty(), c.r.empty());
+        if (!c.r.empty()) {
+            EXPECT_EQ(r.x, c.r.x);
+            EXPECT_EQ(r.y, c.r.y);
+            EXPECT_EQ(r.width, c.r.width);
+            EXPECT_EQ(r.height, c.r.height);
+        }
+    }
+}
+
+class HistwinTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mainWindow.resize(539, 464);
+        hist = std::make_unique<THistwin>(state, drawing, &mainWindow);
+    }
+
+    QImage shot() { return hist->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    // Colour at a picture position (inside the thin border).
+    static QColor at(const QImage& img, int x, int y)
+    {
+        return QColor(img.pixel(x + THistwin::kBorder, y + THistwin::kBorder));
+    }
+
+    // Pixels of this colour in a run from (x, y), stepping by (dx, dy).
+    static int run(const QImage& img, int x, int y, int dx, int dy, const QColor& c)
+    {
+        int n = 0;
+        while (x + dx * n >= 0 && y + dy * n >= 0 && x + dx * n < 208 && y + dy * n < 240 &&
+               at(img, x + dx * n, y + dy * n) == c)
+            ++n;
+        return n;
+    }
+
+    static int count(const QImage& img, const QRect& area, const QColor& c)
+    {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                n += at(img, x, y) == c;
+        return n;
+    }
+
+    template <typename Pred>
+    static int countIf(const QImage& img, const QRect& area, Pred pred)
+    {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = std::max(0, area.left()); x <= std::min(207, area.right()); ++x)
+                n += pred(at(img, x, y));
+        return n;
+    }
+
+    // The marker's yellow, as its antialiased strokes blend it with black.
+    static bool isYellowish(const QColor& c)
+    {
+        return c.blue() == 0 && c.green() > 40 && std::abs(c.red() - c.green()) < 24;
+    }
+
+    // A strip of the picture as it should look: these texts at these
+    // positions (top-left of the cell, relative to the strip), drawn
+    // independently in the label font on black.
+    QImage expectedTexts(int width, int height,
+                         const std::vector<std::tuple<int, int, QString, QColor>>& texts)
+    {
+        QImage img(width, height, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        QPainter p(&img);
+        p.setFont(drawing.labelFont);
+        const int ascent = QFontMetrics(drawing.labelFont).ascent();
+        for (const auto& [x, y, text, colour] : texts) {
+            p.setPen(colour);
+            p.drawText(QPoint(x, y + ascent), text);
+        }
+        return img;
+    }
+
+    QImage strip(const QImage& img, int y, int height)
+    {
+        return img.copy(THistwin::kBorder, y + THistwin::kBorder, 208, height);
+    }
+
+    FakeClock clock;
+    SharedState state{clock};
+    DrawingObjects drawing;
+    QWidget mainWindow;
+    std::unique_ptr<THistwin> hist;
+};
+
+TEST_F(HistwinTest, BlackRegionShowsOneFullBarAndNoProfiles)
+{
+    EXPECT_EQ(hist->parentWidget(), &mainWindow);
+    EXPECT_FALSE(hist->isWindow());
+    EXPECT_EQ(hist->geometry(), QRect(324, 220, 210, 242));
+
+    state.greyHistogram.fill(0);
+    state.greyHistogram[0] = 10000;
+    state.peakLevel = 0;
+    state.population = 0;
+    hist->Plot();
+    const QImage img = shot();
+
+    // Level 0 rises 90 pixels above the baseline; every other level marks
+    // only the baseline.
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(run(img, 3 * i + 10, 120, 0, -1, kOrange), i == 0 ? 91 : 1) << "level " << i;
+    EXPECT_EQ(count(img, QRect(0, 20, 208, 101), kOrange), 91 + 63);
+    // The marker, at x = -8, is off the panel: nothing yellow under the bars.
+    EXPECT_EQ(strip(img, 121, 10), expectedTexts(208, 10, {}));
+    EXPECT_EQ(count(img, QRect(0, 121, 208, 119), kRed), 0);
+    // Axes, their end points left out.
+    EXPECT_EQ(run(img, 105, 232, 1, 0, kGrey), 100);
+    EXPECT_EQ(run(img, 4, 131, 0, 1, kGrey), 100);
+    EXPECT_EQ(at(img, 104, 232), QColor(Qt::black));
+    EXPECT_EQ(at(img, 4, 130), QColor(Qt::black));
+}
+
+TEST_F(HistwinTest, HistogramBarsOnASquareRootScale)
+{
+    state.greyHistogram.fill(0);
+    const std::vector<std::pair<int, int>> levels = {  // level, pixels -> height
+        {5, 400}, {6, 100}, {7, 1}, {8, 399}, {63, 25}};
+    for (const auto& [level, pixels] : levels)
+        state.greyHistogram[level] = pixels;
+    state.peakLevel = 63;
+    hist->Plot();
+    const QImage img = shot();
+    const std::vector<std::pair<int, int>> expected = {{5, 90}, {6, 45}, {7, 4}, {8, 89},
+                                                       {63, 22}, {0, 0}, {40, 0}};
+    for (const auto& [level, height] : expected) {
+        EXPECT_EQ(run(img, 3 * level + 10, 120, 0, -1, kOrange), height + 1) << "level " << level;
+        EXPECT_EQ(at(img, 3 * level + 10, 119 - height), QColor(Qt::black)) << "level " << level;
+    }
+}
+
+TEST_F(HistwinTest, ThresholdMarkerUnderItsLevel)
+{
+    struct Case { bool manualOn; int manual, peak, x; };
+    const Case cases[] = {
+        {true, 32, 0, 103},   // "Manuel" at 32
+        {false, 32, 20, 52},  // automatic: five below the brightest level
+        {false, 0, 63, 181},
+        {true, 0, 63, 7},
+        {true, 63, 10, 196}};
+    for (const auto& c : cases) {
+        state.manualThresholdOn = c.manualOn;
+        state.manualThreshold = c.manual;
+        state.peakLevel = uint8_t(c.peak);
+        hist->Plot();
+        const QImage img = shot();
+        EXPECT_EQ(strip(img, 121, 10), expectedTexts(208, 10, {{c.x, 0, "^", kYellow}}))
+            << "marker expected at " << c.x;
+        EXPECT_GT(countIf(img, QRect(c.x, 121, 8, 10), isYellowish), 4) << c.x;
+        EXPECT_EQ(countIf(img, QRect(0, 121, 208, 10), isYellowish),
+                  countIf(img, QRect(c.x, 121, 8, 10), isYellowish)) << c.x;
+    }
+}
+
+TEST_F(HistwinTest, BrightestLevelAndPopulationTexts)
+{
+    state.peakLevel = 63;
+    state.population = 123;
+    hist->Plot();
+    const int h = QFontMetrics(drawing.labelFont).height();
+    EXPECT_EQ(strip(shot(), 0, h + 3),
+              expectedTexts(208, h + 3,
+                            {{15, 3, "max :", kAmber},
+                             {42, 3, "63", kAmber},
+                             {90, 3, "Population :", kAmber},
+                             {150, 3, "123", kAmber}}));
+}
+
+TEST_F(HistwinTest, ColumnAndRowProfilesOnALinearScale)
+{
+    state.columnCounts.fill(0);
+    state.rowCounts.fill(0);
+    const std::vector<std::pair<int, int>> cols = {{0, 10}, {50, 20}, {99, 5}, {20, 1}};
+    const std::vector<std::pair<int, int>> rows = {{0, 3}, {99, 6}, {40, 1}};
+    for (const auto& [i, n] : cols)
+        state.columnCounts[i] = uint8_t(n);
+    for (const auto& [i, n] : rows)
+        state.rowCounts[i] = uint8_t(n);
+    hist->Plot();
+    const QImage img = shot();
+
+    const std::vector<std::pair<int, int>> colHeights = {{0, 45}, {50, 90}, {99, 22}, {20, 4},
+                                                         {1, 0},  {98, 0}};
+    for (const auto& [i, h] : colHeights)
+        EXPECT_EQ(run(img, 105 + i, 231, 0, -1, kRed), h) << "column " << i;
+    const std::vector<std::pair<int, int>> rowHeights = {{0, 45}, {99, 90}, {40, 15}, {50, 0}};
+    for (const auto& [i, h] : rowHeights)
+        EXPECT_EQ(run(img, 5, 131 + i, 1, 0, kRed), h) << "row " << i;
+    EXPECT_EQ(count(img, QRect(0, 121, 208, 119), kRed), 45 + 90 + 22 + 4 + 45 + 90 + 15);
+    // The bars stand beside their axes, not on them.
+    EXPECT_EQ(run(img, 4, 131, 0, 1, kGrey), 100);
+    EXPECT_EQ(run(img, 105, 232, 1, 0, kGrey), 100);
+}
+
+TEST_F(HistwinTest, UncoveredPanelRedrawsTheLastMeasurement)
+{
+    state.peakLevel = 20;
+    state.population = 7;
+    state.greyHistogram.fill(0);
+    state.greyHistogram[20] = 9;
+    // No Plot: the window's own paint request composes the picture.
+    const QImage img = shot();
+    EXPECT_EQ(run(img, 70, 120, 0, -1, kOrange), 91);
+    EXPECT_EQ(strip(img, 121, 10), expectedTexts(208, 10, {{52, 0, "^", kYellow}}));
+}
+
+}  // namespace
