@@ -2,12 +2,16 @@
 // at the positions of the original template (2 pixels per dialog unit).
 #include "settings/parawin.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOption>
 
 #include <array>
 #include <cmath>
@@ -42,6 +46,50 @@ float toSingle(double value)
     return static_cast<float>(value);
 }
 
+// Check boxes with their text on the left, starting at the left edge of the
+// control, and the box at its right edge.
+class LeftTextCheckStyle : public QProxyStyle {
+public:
+    QRect subElementRect(SubElement element, const QStyleOption* option,
+                         const QWidget* widget) const override
+    {
+        switch (element) {
+        case SE_CheckBoxIndicator:
+        case SE_CheckBoxContents:
+            return visualRect(Qt::RightToLeft, option->rect,
+                              QProxyStyle::subElementRect(element, option, widget));
+        case SE_CheckBoxFocusRect:
+            return subElementRect(SE_CheckBoxContents, option, widget);
+        case SE_CheckBoxClickRect:
+            return subElementRect(SE_CheckBoxIndicator, option, widget) |
+                   subElementRect(SE_CheckBoxContents, option, widget);
+        default:
+            return QProxyStyle::subElementRect(element, option, widget);
+        }
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        if (element != CE_CheckBox || !button) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionButton part = *button;
+        part.rect = subElementRect(SE_CheckBoxIndicator, button, widget);
+        drawPrimitive(PE_IndicatorCheckBox, &part, painter, widget);
+        part.rect = subElementRect(SE_CheckBoxContents, button, widget);
+        drawControl(CE_CheckBoxLabel, &part, painter, widget);
+        if (button->state & State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(*button);
+            focus.rect = subElementRect(SE_CheckBoxFocusRect, button, widget);
+            drawPrimitive(PE_FrameFocusRect, &focus, painter, widget);
+        }
+    }
+};
+
 }  // namespace
 
 tparawin::tparawin(SharedState& state, QWidget* parent)
@@ -59,6 +107,9 @@ tparawin::tparawin(SharedState& state, QWidget* parent)
     // clicks reach the edits and check boxes inside.
     ui_->frameSpeeds->lower();
     ui_->frameOptics->lower();
+    auto* checkStyle = new LeftTextCheckStyle;
+    checkStyle->setParent(this);
+    for (QCheckBox* box : {ui_->check157, ui_->check158, ui_->check159}) box->setStyle(checkStyle);
 
     move(state_.mainX + 330, state_.mainY + 30);
 

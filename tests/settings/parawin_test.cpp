@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -445,6 +446,35 @@ TEST_F(ParawinTest, EnterInAnEditRunsOkOfTheModalDialog)
     QTimer::singleShot(10000, dialog.get(), [this] { dialog->done(-1); });
     EXPECT_EQ(dialog->exec(), QDialog::Accepted);
     EXPECT_EQ(state.params->focalLength, 80.0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ParawinTest, CheckBoxesCarryTheirTextLeftOfTheBox)
+{
+    open();
+    dialog->show();
+    for (int id : {157, 158, 159}) {
+        QCheckBox* box = control<QCheckBox>(id);
+        const QImage clear = box->grab().toImage();
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+        ASSERT_TRUE(box->isChecked()) << id << ": a click on the text checks the box";
+        const QImage checked = box->grab().toImage();
+        // Checking changes only the box, at the right edge.
+        int leftmostChange = checked.width();
+        for (int y = 0; y < checked.height(); ++y)
+            for (int x = 0; x < checked.width(); ++x)
+                if (checked.pixel(x, y) != clear.pixel(x, y)) leftmostChange = std::min(leftmostChange, x);
+        EXPECT_GE(leftmostChange, box->width() - 24) << id;
+        // The text starts at the left edge.
+        bool inkNearLeft = false;
+        for (int y = 0; y < clear.height(); ++y)
+            for (int x = 0; x < 12; ++x)
+                if (qGray(clear.pixel(x, y)) < 100) inkNearLeft = true;
+        EXPECT_TRUE(inkNearLeft) << id;
+    }
 }
 
 }  // namespace
