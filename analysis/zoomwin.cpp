@@ -26,6 +26,15 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
     : QWidget(parent), state_(state), mount_(mount), drawing_(drawing), mainWindow_(parent)
 {
     setGeometry(1, 4, kWidth, kHeight);
+    // Off-screen surface (what the window shows) and the zoom picture's 8-bit
+    // image, through which level i shows as grey 4i + 3. They exist before
+    // anything below can let the window paint (a message box of the output).
+    surface_ = QImage(kWidth, kHeight, QImage::Format_RGB32);
+    surface_.fill(Qt::black);
+    zoomPicture_ = QImage(kRegion, kRegion, QImage::Format_Indexed8);
+    const auto table = greyColourTable();
+    zoomPicture_.setColorTable(QList<QRgb>(table.begin(), table.end()));
+    zoomPicture_.fill(0);
     state_.regionX = 110;
     state_.regionY = 70;
     state_.centroidX = 0;
@@ -71,13 +80,6 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
 
     ApplyInterface();
 
-    // Off-screen surface and the zoom picture's 8-bit image: level i shows
-    // as grey 4i + 3.
-    surface_ = QImage(kWidth, kHeight, QImage::Format_RGB32);
-    zoomPicture_ = QImage(kRegion, kRegion, QImage::Format_Indexed8);
-    const auto table = greyColourTable();
-    zoomPicture_.setColorTable(QList<QRgb>(table.begin(), table.end()));
-    zoomPicture_.fill(0);
     paintBackground();
     show();
 }

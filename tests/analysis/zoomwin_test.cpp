@@ -503,7 +503,8 @@ TEST_F(ZoomWindowTest, DISABLED_ShowPanel)
                 state.picture.at(x + dx, y + dy) = levelPixel(std::max(4, 63 - 4 * (dx * dx + dy * dy)));
     };
     star(155, 125);
-    zoom->MeasureCycle();
+    zoom->MeasureCycle();  // threshold 0: the whole background counts
+    zoom->MeasureCycle();  // threshold from the star's peak
     click(button(450));
     star(162, 117);
     zoom->MeasureCycle();
