@@ -33,29 +33,6 @@ TEST(GraphScale, SquareRootHeights)
         ASSERT_EQ(graphscale::sqrtHeight(m, m, 90), 90) << m;
 }
 
-TEST(GraphScale, LinesLeaveOutTheirEndPoint)
-{
-    struct Case { int x0, y0, x1, y1; graphscale::PixelRect r; };
-    const Case cases[] = {
-        {10, 120, 10, 29, {10, 30, 1, 91}},   // up: 120 .. 30
-        {10, 120, 10, 119, {10, 120, 1, 1}},  // a zero-high bar still marks the baseline
-        {105, 231, 105, 231, {0, 0, 0, 0}},   // same point: nothing
-        {4, 131, 4, 231, {4, 131, 1, 100}},   // down: 131 .. 230
-        {105, 232, 205, 232, {105, 232, 100, 1}},
-        {50, 7, 5, 7, {6, 7, 45, 1}},         // leftwards: 50 .. 6
-        {0, 0, 3, 3, {0, 0, 0, 0}}};          // slanted lines are not drawn this way
-    for (const auto& c : cases) {
-        const auto r = graphscale::axisLinePixels(c.x0, c.y0, c.x1, c.y1);
-        EXPECT_EQ(r.empty(), c.r.empty());
-        if (!c.r.empty()) {
-            EXPECT_EQ(r.x, c.r.x);
-            EXPECT_EQ(r.y, c.r.y);
-            EXPECT_EQ(r.width, c.r.width);
-            EXPECT_EQ(r.height, c.r.height);
-        }
-    }
-}
-
 class HistwinTest : public ::testing::Test {
 protected:
     void SetUp() override
