@@ -180,7 +180,7 @@ void tzoomwin::paintBackground()
     QPainter p(&surface_);
     p.fillRect(0, 0, kWidth, kHeight, Qt::black);
     // Lines leave out their end point: the separator ends at x = 321.
-    p.setPen(QPen(drawing_.greyPen.color(), 1));
+    p.setPen(drawing_.greyPen);
     p.drawLine(0, 240, 321, 240);
     // White frame one pixel outside the zoom picture: x 110..311, y 250..451.
     p.setPen(QPen(Qt::white, 1));
@@ -226,7 +226,7 @@ void tzoomwin::drawMarks()
         // A 1-pixel outline over the box's pixels, right and bottom excluded.
         const CircleBox& c = *marks.referenceCircle;
         QPainter p(&surface_);
-        p.setPen(QPen(drawing_.redPen.color(), 1));
+        p.setPen(drawing_.redPen);
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(QRect(c.left, c.top, c.right - c.left - 1, c.bottom - c.top - 1));
     }
