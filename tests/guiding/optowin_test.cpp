@@ -10,58 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/drawing.h"
-#include "app/state.h"
+#include "guiding/optorig.h"
 #include "guiding/optowin.h"
-#include "mountlink/mountlink.h"
-#include "mountlink/ptyline.h"
 
 namespace {
-
-struct Write {
-    int64_t timeUs;
-    std::string text;
-};
-
-// One LED window on a serial line that a pseudo-terminal stands in for.
-template <class ClockType>
-struct OptoRig {
-    ClockType clock;
-    SharedState state{clock};
-    PtyLine pty;
-    ScopedEnv com1{"QUORVEL_COM1", pty.path()};
-    ScopedEnv trace{"QUORVEL_SERIAL_LOG", std::nullopt};
-    MountLink link{state};
-    DrawingObjects drawing;
-    std::vector<Write> writes;
-    std::vector<std::string> notices;
-
-    explicit OptoRig(int interfaceType = Lx200)
-    {
-        state.params->interfaceType = interfaceType;
-        state.notify = [this](const std::string& c, const std::string&) { notices.push_back(c); };
-        link.setWriteObserver([this](int64_t t, const uint8_t* b, size_t n) {
-            writes.push_back({t, std::string(reinterpret_cast<const char*>(b), n)});
-        });
-        link.openComPort(1);
-    }
-
-    std::vector<std::string> texts() const
-    {
-        std::vector<std::string> out;
-        for (const Write& w : writes)
-            out.push_back(w.text);
-        return out;
-    }
-    std::vector<std::string> takeTexts()
-    {
-        auto out = texts();
-        writes.clear();
-        return out;
-    }
-};
-
-using Strings = std::vector<std::string>;
 
 QRgb pixelAt(QWidget& w, int x, int y)
 {

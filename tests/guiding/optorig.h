@@ -1,0 +1,59 @@
+// Test rig for the guiding outputs: a shared state on a chosen clock, a
+// serial line that a pseudo-terminal stands in for (COM1), every write on it
+// recorded with its time, and the drawing objects the windows take.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/drawing.h"
+#include "app/state.h"
+#include "mountlink/mountlink.h"
+#include "mountlink/ptyline.h"
+
+struct LineWrite {
+    int64_t timeUs;
+    std::string text;
+};
+
+using Strings = std::vector<std::string>;
+
+template <class ClockType>
+struct OptoRig {
+    ClockType clock;
+    SharedState state{clock};
+    PtyLine pty;
+    ScopedEnv com1{"QUORVEL_COM1", pty.path()};
+    ScopedEnv trace{"QUORVEL_SERIAL_LOG", std::nullopt};
+    MountLink link{state};
+    DrawingObjects drawing;
+    std::vector<LineWrite> writes;
+    std::vector<std::string> notices;  // captions of the messages shown
+
+    // Opens COM1 unless told not to.
+    explicit OptoRig(int interfaceType = Lx200, bool open = true)
+    {
+        state.params->interfaceType = interfaceType;
+        state.notify = [this](const std::string& c, const std::string&) { notices.push_back(c); };
+        link.setWriteObserver([this](int64_t t, const uint8_t* b, size_t n) {
+            writes.push_back({t, std::string(reinterpret_cast<const char*>(b), n)});
+        });
+        if (open)
+            link.openComPort(1);
+    }
+
+    Strings texts() const
+    {
+        Strings out;
+        for (const LineWrite& w : writes)
+            out.push_back(w.text);
+        return out;
+    }
+    Strings takeTexts()
+    {
+        Strings out = texts();
+        writes.clear();
+        return out;
+    }
+};
