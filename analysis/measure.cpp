@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <utility>
 
 #include "app/state.h"
 
@@ -12,6 +14,34 @@ namespace {
 constexpr int kRegion = StarAnalysis::regionSize;
 constexpr int kDarkWidth = Picture::width;
 constexpr int kDarkHeight = Picture::height;
+constexpr int kPadded = 112;
+constexpr int kPartials = 10;
+static_assert(kPadded >= kRegion && kPadded % 16 == 0 && kRegion % kPartials == 0);
+
+// 0xff over the region's 100 columns, 0 over the padding.
+constexpr auto kRegionMask = [] {
+    std::array<uint8_t, kPadded> mask{};
+    for (int c = 0; c < kRegion; ++c)
+        mask[c] = 0xff;
+    return mask;
+}();
+
+// R + 2G + 2B of a 0xffRRGGBB pixel, 0 to 1275: the grey level is its
+// twentieth. Kept in 32 bits so that whole rows convert a vector at a time.
+inline uint32_t greySum(uint32_t rgb)
+{
+    return ((rgb >> 16) & 0xff) + 2 * (((rgb >> 8) & 0xff) + (rgb & 0xff));
+}
+
+// Adds a row's levels to the partial histograms, pixel c + k to histogram
+// k; spelt out for every k so that the counters do not form one chain.
+template <std::size_t... K>
+inline void countLevels(uint32_t (&partial)[sizeof...(K)][64], const uint8_t* levels,
+                        std::index_sequence<K...>)
+{
+    for (int c = 0; c < kRegion; c += int(sizeof...(K)))
+        ((++partial[K][levels[c + K]]), ...);
+}
 
 // Half-open range [begin, end) of region offsets 0..99 whose coordinate
 // origin + offset lies inside 0..limit-1. Empty when none does.
@@ -70,11 +100,6 @@ void StarAnalysis::MeasureStar(SharedState& state, const PixelView& picture)
         state.detectionThreshold = uint8_t(state.manualThreshold & 0xff);
     else
         state.detectionThreshold = state.peakLevel > 7 ? uint8_t(state.peakLevel - 7) : 0;
-    const unsigned threshold = state.detectionThreshold;
-
-    state.greyHistogram.fill(0);
-    state.columnCounts.fill(0);
-    state.rowCounts.fill(0);
 
     const bool invert = state.params && state.params->darkSpotGuiding == 1;
     const int32_t regionX = state.regionX;
@@ -86,11 +111,17 @@ void StarAnalysis::MeasureStar(SharedState& state, const PixelView& picture)
     const Span pictureRows = insideSpan(regionY, picture.bits ? picture.height : 0);
     const Span darkCols = insideSpan(regionX, kDarkWidth);
     const Span darkRows = insideSpan(regionY, kDarkHeight);
+    const bool wholeRows = pictureCols.begin == 0 && pictureCols.end == kRegion;
 
-    int32_t* const histogram = state.greyHistogram.data();
-    uint8_t* const columns = state.columnCounts.data();
-    unsigned peak = 0;
-    uint8_t levels[kRegion];
+    // Row buffers padded to whole 16-byte vectors so that the compiler can
+    // process them a vector at a time; the padding stays 0, which is never
+    // a star pixel and never a peak.
+    alignas(16) uint32_t sums[kPadded] = {};
+    alignas(16) uint8_t levels[kPadded] = {};
+    alignas(16) uint8_t columns[kPadded] = {};
+    uint32_t partial[kPartials][64] = {};
+    uint8_t peak = 0;
+    const uint8_t threshold = state.detectionThreshold;
 
     // Rows from the region's bottom (y = regionY + 99) up to its top; the
     // zoom frame is filled in that order, so it is stored bottom-up.
@@ -98,45 +129,69 @@ void StarAnalysis::MeasureStar(SharedState& state, const PixelView& picture)
         uint8_t* const out = zoomFrame.data() + std::size_t(kRegion - 1 - row) * kRegion;
 
         // 1. Grey levels, 0 outside the picture.
-        std::fill(levels, levels + kRegion, uint8_t(0));
         if (row >= pictureRows.begin && row < pictureRows.end) {
             const uint32_t* line = picture.bits + std::ptrdiff_t(regionY + row) * picture.stride;
-            for (int c = pictureCols.begin; c < pictureCols.end; ++c)
-                levels[c] = greyLevel(line[regionX + c]);
+            if (wholeRows) {
+                line += regionX;
+                for (int c = 0; c < kRegion; ++c)
+                    sums[c] = greySum(line[c]);
+            } else {
+                std::fill(sums, sums + kRegion, 0u);
+                for (int c = pictureCols.begin; c < pictureCols.end; ++c)
+                    sums[c] = greySum(line[regionX + c]);
+            }
+            for (int c = 0; c < kPadded; ++c)
+                levels[c] = uint8_t(sums[c] * 3277u >> 16);  // sum / 20 for sums up to 1275
+        } else {
+            std::fill(levels, levels + kPadded, uint8_t(0));
         }
 
         // 2. Dark-frame subtraction, never below 0, aligned on the same
         //    capture-window pixels whatever the region's position.
-        if (useDarkFrame && row >= darkRows.begin && row < darkRows.end) {
-            const uint8_t* dark = darkFrame.data() + std::ptrdiff_t(regionY + row) * kDarkWidth;
-            for (int c = darkCols.begin; c < darkCols.end; ++c) {
-                const uint8_t d = dark[regionX + c];
-                levels[c] = levels[c] > d ? uint8_t(levels[c] - d) : 0;
-            }
+        if (useDarkFrame && row >= darkRows.begin && row < darkRows.end &&
+            darkCols.end > darkCols.begin) {
+            alignas(16) uint8_t dark[kPadded] = {};  // 0 where the region leaves the frame
+            const std::size_t first =
+                std::size_t(regionY + row) * kDarkWidth + std::size_t(regionX + darkCols.begin);
+            if (darkCols.begin == 0 && darkCols.end == kRegion)  // a constant size copies fastest
+                std::memcpy(dark, darkFrame.data() + first, kRegion);
+            else
+                std::memcpy(dark + darkCols.begin, darkFrame.data() + first,
+                            std::size_t(darkCols.end - darkCols.begin));
+            for (int c = 0; c < kPadded; ++c)
+                levels[c] = levels[c] > dark[c] ? uint8_t(levels[c] - dark[c]) : 0;
         }
 
         // 3. Dark-spot guiding: a sunspot on the bright disc becomes a star.
+        //    The padding is kept at 0.
         if (invert) {
-            for (int c = 0; c < kRegion; ++c)
-                out[c] = uint8_t(63 - levels[c]);
-        } else {
-            std::copy(levels, levels + kRegion, out);
+            for (int c = 0; c < kPadded; ++c)
+                levels[c] = uint8_t((63 - levels[c]) & kRegionMask[c]);
         }
+        std::memcpy(out, levels, kRegion);
 
-        // 4. Histogram, peak and star-pixel counts.
-        unsigned rowCount = 0;
-        for (int c = 0; c < kRegion; ++c) {
-            const unsigned level = out[c];
-            ++histogram[level];
-            peak = std::max(peak, level);
-            const unsigned star = level > threshold ? 1u : 0u;
+        // 4. Histogram, peak and star-pixel counts. Several partial
+        //    histograms, so that runs of equal levels (the sky background,
+        //    the solar disc) do not all wait on one counter.
+        countLevels(partial, levels, std::make_index_sequence<kPartials>{});
+        uint8_t rowCount = 0;
+        for (int c = 0; c < kPadded; ++c) {
+            peak = std::max(peak, levels[c]);
+            const uint8_t star = levels[c] > threshold ? 1 : 0;
             columns[c] = uint8_t(columns[c] + star);
-            rowCount += star;
+            rowCount = uint8_t(rowCount + star);
         }
-        state.rowCounts[row] = uint8_t(rowCount);
+        state.rowCounts[row] = rowCount;
     }
 
-    state.peakLevel = uint8_t(peak);
+    for (int level = 0; level < 64; ++level) {
+        uint32_t total = 0;
+        for (int k = 0; k < kPartials; ++k)
+            total += partial[k][level];
+        state.greyHistogram[level] = int32_t(total);
+    }
+    std::copy(columns, columns + kRegion, state.columnCounts.begin());
+    state.peakLevel = peak;
     int32_t population = 0;
     for (uint8_t c : state.columnCounts)
         population += c;

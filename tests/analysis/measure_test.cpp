@@ -5,6 +5,7 @@
 #include <climits>
 #include <memory>
 #include <numeric>
+#include <random>
 
 #include "analysis/measure.h"
 #include "app/state.h"
@@ -121,6 +122,21 @@ TEST_F(Measure, GreyLevelsOfColours)
         state.picture.fill(c.rgb);
         measure();
         EXPECT_EQ(state.greyHistogram[c.level], 10000) << std::hex << c.rgb;
+    }
+    // Every pixel of a random picture, whole rows and clipped ones alike.
+    std::mt19937 rng(7);
+    for (auto& px : state.picture.bits)
+        px = 0xff000000u | (rng() & 0xffffff);
+    for (auto [x, y] : {std::pair{110, 70}, {250, 170}}) {
+        state.regionX = x;
+        state.regionY = y;
+        measure();
+        for (int r = 0; r < 100; ++r)
+            for (int c = 0; c < 100; ++c) {
+                const bool inside = x + c < 320 && y + r < 240;
+                const int expected = inside ? greyLevel(state.picture.at(x + c, y + r)) : 0;
+                ASSERT_EQ(analysis->zoomFrame[(99 - r) * 100 + c], expected) << c << "," << r;
+            }
     }
 }
 
