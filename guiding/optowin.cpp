@@ -80,6 +80,14 @@ TOptowin::TOptowin(SharedState& state, MountLink& link, const DrawingObjects& dr
     resize(w - 2 * border, h - titleHeight - 2 * border);
 }
 
+TOptowin::~TOptowin()
+{
+    for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec}) {
+        if (timer_.running(axis))
+            runMountOp(link_, stopOpFor(axis));
+    }
+}
+
 QSize TOptowin::classicFrameSize() const
 {
     return QSize(width() + 2 * border, height() + titleHeight + 2 * border);

@@ -19,6 +19,10 @@ class TOptowin : public QWidget {
     Q_OBJECT
 public:
     TOptowin(SharedState& state, MountLink& link, const DrawingObjects& drawing, QWidget* parent);
+    // Stops an axis whose pulse is still running: a serial move would
+    // otherwise go on after the window (or the program) is gone. The link
+    // must outlive the window.
+    ~TOptowin() override;
 
     // Pulses of signed length in milliseconds: AD below zero moves east and
     // lights the left AD square, above zero west and the right one; DEC below

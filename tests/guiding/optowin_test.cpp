@@ -223,6 +223,21 @@ TEST(OptoWindow, NextPulseReplacesTheRunningOne)
     EXPECT_FALSE(w.anyPulseRunning());
 }
 
+TEST(OptoWindow, ClosingDuringAPulseStopsTheMount)
+{
+    OptoRig<FakeClock> rig(Lx200);
+    {
+        TOptowin w(rig.state, rig.link, rig.drawing, nullptr);
+        w.PulseDec(1000);
+        w.PulseRa(300);
+        rig.clock.advanceMs(300);
+        w.pulseTimer().service();
+        rig.writes.clear();
+    }
+    // Only the axis still moving is stopped.
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:Qn#", "#:Qs#"}));
+}
+
 TEST(OptoWindow, ZeroLengthEndsTheAxisTwiceAndLightsNothing)
 {
     OptoRig<FakeClock> rig(Lx200);
