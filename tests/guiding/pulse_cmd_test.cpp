@@ -117,16 +117,6 @@ TEST(PulseCommand, CorrectionOnTheRelayBox)
     EXPECT_EQ(hexOf(pty.read(4)), "89004603");
 }
 
-TEST(PulseCommand, InhibitedDecSendsNoDecString)
-{
-    TempDir dir;
-    PtyLine pty;
-    writeSettings(dir, MeadeEtx);
-    const PulseRun r = runPulse(dir, {"--dx", "-1", "--dy", "-1", "--inhibit-dec-plus"}, pty.path());
-    ASSERT_EQ(r.result.exitCode, 0) << r.result.err;
-    EXPECT_EQ(r.sent, (Strings{"#:Q#", "#:Mw#", "#:Q#"}));
-}
-
 TEST(PulseCommand, ArrowKeys)
 {
     struct Case {
