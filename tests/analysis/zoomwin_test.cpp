@@ -493,23 +493,4 @@ TEST_F(ZoomWindowTest, MeasureCycleFindsAndMarksTheStar)
 
 // Not a test: shows the panel in a main window for a screenshot under Xvfb,
 // QT_QPA_PLATFORM=xcb build/test_analysis --gtest_also_run_disabled_tests --gtest_filter='*ShowPanel'
-TEST_F(ZoomWindowTest, DISABLED_ShowPanel)
-{
-    build();
-    auto star = [this](int x, int y) {
-        state.picture.fill(0x101010);
-        for (int dy = -4; dy <= 4; ++dy)
-            for (int dx = -4; dx <= 4; ++dx)
-                state.picture.at(x + dx, y + dy) = levelPixel(std::max(4, 63 - 4 * (dx * dx + dy * dy)));
-    };
-    star(155, 125);
-    zoom->MeasureCycle();  // threshold 0: the whole background counts
-    zoom->MeasureCycle();  // threshold from the star's peak
-    click(button(450));
-    star(162, 117);
-    zoom->MeasureCycle();
-    const char* ms = getenv("QUORVEL_SHOW_MS");
-    QTest::qWait(ms ? atoi(ms) : 5000);
-}
-
 }  // namespace

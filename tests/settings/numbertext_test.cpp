@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <string>
 
 #include "settings/numbertext.h"
+#include "testsupport.h"
 
 using numbertext::editText;
 using numbertext::formatSignificant;
@@ -114,12 +116,21 @@ TEST(NumberText, EditTextsReadBackCloseToTheValue)
 }
 
 // The windowed program runs with the user's locale: a decimal comma there
-// must change neither the texts nor their reading.
+// must change neither the texts nor their reading. A French locale is built
+// for the test when the machine has none installed.
 TEST(NumberText, IgnoresTheDecimalCommaOfTheLocale)
 {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    if (!std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma is installed on this machine";
+    TempDir dir;
+    if (!std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+        const std::string cmd = "localedef -i fr_FR -f UTF-8 " + dir.file("fr_FR.UTF-8") + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << "localedef could not build fr_FR.UTF-8";
+        setenv("LOCPATH", dir.path().c_str(), 1);
+        const bool ok = std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+        unsetenv("LOCPATH");
+        ASSERT_TRUE(ok);
+    }
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     const std::string shown = editText(5.6);
     const double five = readNumber("5,6");
     const double fiveSix = readNumber("5.6");

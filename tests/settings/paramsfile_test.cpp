@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -360,24 +361,29 @@ TEST(SettingsFile, FailedSaveLeavesThePreviousFileWhole)
     }
 }
 
+// Directory permissions bind only ordinary users: as root, the save is tried
+// from a child process that has given up its privileges.
 TEST(SettingsFile, SaveIntoReadOnlyDirectoryKeepsTheFile)
 {
-    FakeClock clock;
-    SharedState state(clock);
     const std::string old = "previous settings";
-    {
-        TempDir dir;
-        writeFile(dir.file("qv185.dat"), old);
-        chmod(dir.path().c_str(), 0555);
-        const bool enforced = access(dir.path().c_str(), W_OK) != 0;
-        if (enforced) {
-            EXPECT_FALSE(trySaveParams(state, dir.file("qv185.dat")));
-            EXPECT_EQ(readFile(dir.file("qv185.dat")), old);
-        }
-        chmod(dir.path().c_str(), 0755);
-        if (!enforced)
-            GTEST_SKIP() << "running as root: directory permissions are not enforced";
+    TempDir dir;
+    writeFile(dir.file("qv185.dat"), old);
+    chmod(dir.path().c_str(), 0555);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        FakeClock clock;
+        SharedState state(clock);
+        _exit(trySaveParams(state, dir.file("qv185.dat")) ? 1 : 0);
     }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(dir.path().c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save claimed success, 3: could not drop privileges";
+    EXPECT_EQ(readFile(dir.file("qv185.dat")), old);
 }
 
 TEST(SettingsFile, SaveKeepsPermissionsAndSymbolicLink)
