@@ -491,6 +491,4 @@ TEST_F(ZoomWindowTest, MeasureCycleFindsAndMarksTheStar)
     EXPECT_GT(countColour(img, QRect(2 * 40 + 106, 2 * 60 + 246, 12, 12), kRed), 10);  // the lock circle
 }
 
-// Not a test: shows the panel in a main window for a screenshot under Xvfb,
-// QT_QPA_PLATFORM=xcb build/test_analysis --gtest_also_run_disabled_tests --gtest_filter='*ShowPanel'
 }  // namespace
