@@ -9,9 +9,11 @@ all: build
 deps:
 	@./scripts/install-deps
 
+# One build of a directory at a time (scripts/dev-build shares the lock).
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build $(BUILD) -j$(JOBS)
+	@flock /tmp/quorvel-build.lock sh -c 'cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && \
+		cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory'
+
 
 # The live program on a display; without one, the headless demonstration.
 run: build
