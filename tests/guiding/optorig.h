@@ -1,6 +1,6 @@
-// Test rig for the guiding outputs: a shared state on a chosen clock, a
-// serial line that a pseudo-terminal stands in for (COM1), every write on it
-// recorded with its time, and the drawing objects the windows take.
+// Test rig for the guiding outputs: a shared state on a chosen clock, COM1 on
+// a pseudo-terminal, every write on the line recorded with its time, and the
+// drawing objects the windows take.
 #pragma once
 
 #include <optional>
@@ -31,15 +31,14 @@ struct OptoRig {
     std::vector<LineWrite> writes;
     std::vector<std::string> notices;  // captions of the messages shown
 
-    // Opens COM1 unless told not to.
-    explicit OptoRig(int interfaceType = Lx200, bool open = true)
+    explicit OptoRig(int interfaceType = Lx200, bool openCom1 = true)
     {
         state.params->interfaceType = interfaceType;
         state.notify = [this](const std::string& c, const std::string&) { notices.push_back(c); };
         link.setWriteObserver([this](int64_t t, const uint8_t* b, size_t n) {
             writes.push_back({t, std::string(reinterpret_cast<const char*>(b), n)});
         });
-        if (open)
+        if (openCom1)
             link.openComPort(1);
     }
 
