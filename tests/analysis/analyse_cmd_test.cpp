@@ -2,11 +2,11 @@
 // executable, read back as JSON lines.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <functional>
 #include <sstream>
 
 #include "settings/paramsfile.h"
@@ -14,50 +14,17 @@
 
 namespace {
 
-struct Levels {
-    std::vector<uint8_t> v = std::vector<uint8_t>(320 * 240, 2);  // background level 2
-    void block(int x, int y, int w, int h, uint8_t level)
-    {
-        for (int j = y; j < y + h; ++j)
-            for (int i = x; i < x + w; ++i)
-                v[j * 320 + i] = level;
-    }
-};
-
-// Colour P6 file; grey 4L + 3 reads back as level L.
-std::string ppm(const Levels& l, int w = 320, int h = 240)
+// Background level 2 (grey 4L + 3 reads back as level L) with a 3 x 3 star
+// of level 60 at (140, 80): region columns 30..32, rows 10..12.
+QImage frame(int w = 320, int h = 240)
 {
-    std::string s = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    for (int i = 0; i < w * h; ++i)
-        s.append(3, char(4 * l.v[std::size_t(i) % l.v.size()] + 3));
-    return s;
-}
-
-void le(std::string& s, uint32_t v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        s += char(v >> (8 * i));
-}
-
-// 8-bit indexed BMP, rows stored bottom-up, 256-entry colour table.
-std::string bmp8(const std::vector<uint8_t>& index, const std::vector<uint32_t>& table)
-{
-    std::string s = "BM";
-    le(s, 1078 + 320 * 240, 4);
-    le(s, 0, 4);
-    le(s, 1078, 4);
-    for (uint32_t v : {40u, 320u, 240u})
-        le(s, v, 4);
-    le(s, 1, 2);
-    le(s, 8, 2);
-    for (uint32_t v : {0u, uint32_t(320 * 240), 2835u, 2835u, 256u, 0u})
-        le(s, v, 4);
-    for (uint32_t rgb : table)
-        le(s, rgb, 4);  // blue, green, red, 0
-    for (int y = 239; y >= 0; --y)
-        for (int x = 0; x < 320; ++x)
-            s += char(index[std::size_t(y) * 320 + x]);
-    return s;
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(qRgb(11, 11, 11));
+    for (int y = 80; y < 83; ++y)
+        for (int x = 140; x < 143; ++x)
+            if (img.valid(x, y))
+                img.setPixel(x, y, qRgb(243, 243, 243));
+    return img;
 }
 
 std::vector<QJsonObject> lines(const std::string& out)
@@ -72,17 +39,25 @@ std::vector<QJsonObject> lines(const std::string& out)
     return result;
 }
 
-int at(const QJsonObject& o, const char* key, int i) { return o[key].toArray()[i].toInt(); }
+// Expected values by key, "rows[10]" naming an array entry.
+using Fields = std::vector<std::pair<std::string, int>>;
+
+void expectFields(const QJsonObject& o, const Fields& fields)
+{
+    for (const auto& [key, expected] : fields) {
+        const auto bracket = key.find('[');
+        const QJsonValue v = bracket == std::string::npos
+                                 ? o[QString::fromStdString(key)]
+                                 : o[QString::fromStdString(key.substr(0, bracket))].toArray()[std::stoi(
+                                       key.substr(bracket + 1))];
+        EXPECT_EQ(v.toInt(-1), expected) << key;
+    }
+}
 
 class AnalyseCommand : public ::testing::Test {
 protected:
     TempDir dir;
-    Levels star;  // a 3 x 3 star of level 60 at region columns 30..32, rows 10..12
-    void SetUp() override
-    {
-        star.block(140, 80, 3, 3, 60);
-        writeFile(dir.file("a.ppm"), ppm(star));
-    }
+    void SetUp() override { ASSERT_TRUE(frame().save(QString::fromStdString(dir.file("a.ppm")), "PPM")); }
 };
 
 }  // namespace
@@ -99,31 +74,20 @@ TEST_F(AnalyseCommand, MeasuresFramesInOrderAsTheGuiderDoes)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 2u);
-    const QStringList keys = {"file", "threshold", "peak", "population", "centroid_x",
-                              "centroid_y", "histogram", "columns", "rows"};
     for (const auto& o : out) {
-        EXPECT_EQ(o.keys().size(), keys.size());
-        for (const auto& k : keys)
-            EXPECT_TRUE(o.contains(k)) << k.toStdString();
+        EXPECT_EQ(o.keys(), (QStringList{"centroid_x", "centroid_y", "columns", "file", "histogram", "peak",
+                                         "population", "rows", "threshold"}));
         EXPECT_EQ(o["file"].toString(), "a.ppm");
         EXPECT_EQ(o["histogram"].toArray().size(), 64);
         EXPECT_EQ(o["columns"].toArray().size(), 100);
         EXPECT_EQ(o["rows"].toArray().size(), 100);
-        EXPECT_EQ(at(o, "histogram", 2), 9991);
-        EXPECT_EQ(at(o, "histogram", 60), 9);
-        EXPECT_EQ(o["peak"].toInt(), 60);
+        expectFields(o, {{"histogram[2]", 9991}, {"histogram[60]", 9}, {"peak", 60}});
     }
-    // First frame: automatic threshold 0, every pixel a star pixel.
-    EXPECT_EQ(out[0]["threshold"].toInt(), 0);
-    EXPECT_EQ(out[0]["population"].toInt(), 10000);
-    // Second: threshold from the first frame's peak.
-    EXPECT_EQ(out[1]["threshold"].toInt(), 53);
-    EXPECT_EQ(out[1]["population"].toInt(), 9);
-    EXPECT_EQ(out[1]["centroid_x"].toInt(), 31);
-    EXPECT_EQ(out[1]["centroid_y"].toInt(), 11);
-    EXPECT_EQ(at(out[1], "columns", 30), 3);
-    EXPECT_EQ(at(out[1], "rows", 10), 3);  // index 0 is the region's top row
-    EXPECT_EQ(at(out[1], "rows", 88), 0);
+    // First frame: automatic threshold 0, every pixel a star pixel. The
+    // second takes its threshold from the first one's peak.
+    expectFields(out[0], {{"threshold", 0}, {"population", 10000}});
+    expectFields(out[1], {{"threshold", 53}, {"population", 9}, {"centroid_x", 31}, {"centroid_y", 11},
+                          {"columns[30]", 3}, {"rows[10]", 3}, {"rows[88]", 0}});  // rows[0]: the top row
     EXPECT_EQ(readFile(dir.file("qv185.dat")), std::string(bytes.begin(), bytes.end()));
 }
 
@@ -131,75 +95,54 @@ TEST_F(AnalyseCommand, OptionsShapeTheMeasurement)
 {
     const struct {
         std::vector<std::string> args;
-        std::function<void(const QJsonObject&)> check;
+        Fields fields;
     } cases[] = {
-        {{"--region", "130,75", "--manual", "30"},
-         [](const QJsonObject& o) {
-             EXPECT_EQ(o["threshold"].toInt(), 30);
-             EXPECT_EQ(o["population"].toInt(), 9);
-             EXPECT_EQ(o["centroid_x"].toInt(), 11);
-             EXPECT_EQ(o["centroid_y"].toInt(), 5);  // peak row 5: near the edge
-         }},
-        {{"--manual", "63"},
-         [](const QJsonObject& o) {
-             EXPECT_EQ(o["threshold"].toInt(), 63);
-             EXPECT_EQ(o["population"].toInt(), 0);
-         }},
-        {{"--dark", "a.ppm"},
-         [](const QJsonObject& o) {
-             EXPECT_EQ(o["peak"].toInt(), 0);
-             EXPECT_EQ(at(o, "histogram", 0), 10000);
-         }},
-        {{"--dark-spot"},
-         [](const QJsonObject& o) {
-             EXPECT_EQ(at(o, "histogram", 61), 9991);
-             EXPECT_EQ(at(o, "histogram", 3), 9);
-         }},
-        {{"--track", "200,150"},  // 10,000 star pixels: the gate takes the reference
-         [](const QJsonObject& o) {
-             EXPECT_EQ(o["centroid_x"].toInt(), 90);
-             EXPECT_EQ(o["centroid_y"].toInt(), 80);
-         }},
+        {{"--region", "130,75", "--manual", "30"},  // star peak on row 5: near the edge
+         {{"threshold", 30}, {"population", 9}, {"centroid_x", 11}, {"centroid_y", 5}}},
+        {{"--manual", "63"}, {{"threshold", 63}, {"population", 0}}},
+        {{"--dark", "a.ppm"}, {{"peak", 0}, {"histogram[0]", 10000}}},
+        {{"--dark-spot"}, {{"histogram[61]", 9991}, {"histogram[3]", 9}}},
+        {{"--track", "200,150"}, {{"centroid_x", 90}, {"centroid_y", 80}}},  // 10,000 star pixels: gated
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
         std::vector<std::string> args = {"analyse"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.push_back("a.ppm");
         const RunResult r = runQuorvel(args, dir.path());
-        ASSERT_EQ(r.exitCode, 0) << c.args[0] << r.err;
+        ASSERT_EQ(r.exitCode, 0) << r.err;
         const auto out = lines(r.out);
         ASSERT_EQ(out.size(), 1u);
-        SCOPED_TRACE(c.args[0]);
-        c.check(out[0]);
+        expectFields(out[0], c.fields);
     }
 }
 
 TEST_F(AnalyseCommand, GreyBmpReadsThroughItsColourTable)
 {
-    std::vector<uint32_t> table(256, 0);
-    for (uint32_t i = 0; i < 64; ++i)
-        table[i] = (4 * i + 3) * 0x010101u;
-    table[100] = 0xFF0000;  // pure red: level 12
-    std::vector<uint8_t> index(320 * 240, 1);
+    QImage indexed(320, 240, QImage::Format_Indexed8);
+    QList<QRgb> table(256, qRgb(0, 0, 0));
+    for (int i = 0; i < 64; ++i)
+        table[i] = qRgb(4 * i + 3, 4 * i + 3, 4 * i + 3);
+    table[100] = qRgb(255, 0, 0);  // pure red: level 12
+    indexed.setColorTable(table);
+    indexed.fill(1);
     for (int y = 90; y < 92; ++y)
         for (int x = 160; x < 162; ++x)
-            index[std::size_t(y) * 320 + x] = 100;
-    writeFile(dir.file("grey.bmp"), bmp8(index, table));
+            indexed.setPixel(x, y, 100);
+    ASSERT_TRUE(indexed.save(QString::fromStdString(dir.file("grey.bmp")), "BMP"));
+    ASSERT_EQ(readFile(dir.file("grey.bmp"))[28], 8);  // 8 bits a pixel
 
     const RunResult r = runQuorvel({"analyse", "--manual", "5", "grey.bmp"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0]["peak"].toInt(), 12);
-    EXPECT_EQ(out[0]["population"].toInt(), 4);
-    EXPECT_EQ(at(out[0], "histogram", 1), 9996);
-    EXPECT_EQ(out[0]["centroid_x"].toInt(), 50);
-    EXPECT_EQ(out[0]["centroid_y"].toInt(), 20);
+    expectFields(out[0], {{"peak", 12}, {"population", 4}, {"histogram[1]", 9996}, {"centroid_x", 50},
+                          {"centroid_y", 20}});
 }
 
 TEST_F(AnalyseCommand, BadFramesAreReportedAndTheOthersMeasured)
 {
-    writeFile(dir.file("small.ppm"), ppm(star, 200, 100));
+    ASSERT_TRUE(frame(200, 100).save(QString::fromStdString(dir.file("small.ppm")), "PPM"));
     writeFile(dir.file("junk.png"), "this is not an image");
     const RunResult r =
         runQuorvel({"analyse", "small.ppm", "junk.png", "missing.bmp", "a.ppm"}, dir.path());
@@ -208,10 +151,9 @@ TEST_F(AnalyseCommand, BadFramesAreReportedAndTheOthersMeasured)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]["file"].toString(), "a.ppm");
     EXPECT_EQ(out[0]["threshold"].toInt(), 0);  // the first frame measured
-    EXPECT_NE(r.err.find("small.ppm: the frame is 200x100, frames must be 320x240"), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("junk.png: cannot read"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("missing.bmp: cannot read"), std::string::npos) << r.err;
+    for (const char* message : {"small.ppm: the frame is 200x100, frames must be 320x240",
+                                "junk.png: cannot read", "missing.bmp: cannot read"})
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
 
     const RunResult dark = runQuorvel({"analyse", "--dark", "small.ppm", "a.ppm"}, dir.path());
     EXPECT_EQ(dark.exitCode, 2);

@@ -19,6 +19,7 @@ TEST(LinePixels, LeavesOutTheEndPointInEveryDirection)
         {{{3, 10}, {3, 7}}, {{3, 10}, {3, 9}, {3, 8}}},
         {{{0, 0}, {3, 3}}, {{0, 0}, {1, 1}, {2, 2}}},
         {{{0, 0}, {6, 2}}, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 2}}},
+        {{{0, 0}, {2, 6}}, {{0, 0}, {0, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 5}}},  // steep: one pixel a row
         {{{6, 6}, {6, 6}}, {}},
         {{{6, 6}, {7, 6}}, {{6, 6}}},
     };
@@ -27,19 +28,6 @@ TEST(LinePixels, LeavesOutTheEndPointInEveryDirection)
                                         << "," << c.line.to.y << ")");
         EXPECT_EQ(linePixels(c.line), c.expected);
     }
-}
-
-TEST(LinePixels, SteepLineStepsOnePixelPerRow)
-{
-    const auto pts = linePixels({{100, 100}, {107, 130}});
-    ASSERT_EQ(pts.size(), 30u);
-    for (size_t k = 0; k < pts.size(); ++k) {
-        EXPECT_EQ(pts[k].y, 100 + int(k));
-        if (k > 0) {
-            EXPECT_LE(pts[k].x - pts[k - 1].x, 1);
-        }
-    }
-    EXPECT_EQ(pts.back().x, 107);  // the end column is reached on the last row drawn
 }
 
 TEST(ZoomMarks, CrossArmsNearTheEdges)
