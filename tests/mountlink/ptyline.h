@@ -34,8 +34,8 @@ public:
     bool ok() const { return !path_.empty(); }
     const std::string& path() const { return path_; }
     int master() const { return master_; }
-    // The test keeps a slave descriptor of its own: it reads the line settings
-    // back and keeps the pair alive whatever the link does.
+    // The test's own slave descriptor: reads the line settings back and keeps
+    // the pair alive whatever the link does.
     int slave() const { return slave_; }
 
     // The far end goes away, as an unplugged adapter would.
@@ -53,8 +53,8 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (got.size() < count) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !readSome(got, int(left.count())))
+                deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0 || !readSome(got, int(left)))
                 break;
         }
         return got;
@@ -72,17 +72,14 @@ public:
 private:
     bool readSome(std::vector<uint8_t>& got, int timeoutMs) const
     {
-        if (master_ < 0)
-            return false;
         pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN))
+        if (master_ < 0 || poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN))
             return false;
         uint8_t buf[512];
         const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0)
-            return false;
-        got.insert(got.end(), buf, buf + n);
-        return true;
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+        return n > 0;
     }
 
     int master_ = -1;
@@ -90,30 +87,28 @@ private:
     std::string path_;
 };
 
-// Sets an environment variable for the life of the object, then puts back
-// what was there.
+// Sets (or, with nullopt, removes) an environment variable for the life of
+// the object, then puts back what was there.
 class ScopedEnv {
 public:
     ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name))
     {
         if (const char* old = std::getenv(name_.c_str()))
             old_ = old;
+        set(value);
+    }
+    ~ScopedEnv() { set(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void set(const std::optional<std::string>& value)
+    {
         if (value)
             setenv(name_.c_str(), value->c_str(), 1);
         else
             unsetenv(name_.c_str());
     }
-    ~ScopedEnv()
-    {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
     std::string name_;
     std::optional<std::string> old_;
 };

@@ -88,7 +88,6 @@ TEST(NumberText, EditTextsFitFiveCharacters)
 TEST(NumberText, EditTextsReadBackCloseToTheValue)
 {
     const double mantissas[] = {1.0, 1.004, 1.23456, 1.5, 2.5, 4.999, 5.6, 9.49, 9.96};
-    int checked = 0;
     for (int sign : {1, -1}) {
         const int lowest = sign > 0 ? -99 : -9;
         const int highest = sign > 0 ? 307 : 99;
@@ -104,15 +103,11 @@ TEST(NumberText, EditTextsReadBackCloseToTheValue)
                     << value << " -> " << text;
                 // Where three digits fit, the text is exactly "%.3g".
                 const std::string g = formatSignificant(value, 3);
-                if (g.size() <= 5) {
-                    ASSERT_EQ(text, g);
-                }
+                ASSERT_TRUE(g.size() > 5 || text == g) << value << " -> " << text;
                 ASSERT_EQ(readNumber(editText(back)), back) << value << " -> " << text;
-                ++checked;
             }
         }
     }
-    EXPECT_GT(checked, 3000);
 }
 
 // The windowed program runs with the user's locale: a decimal comma there
