@@ -132,7 +132,7 @@ TEST(Correction, UnusableOpticsSendNothingOnEitherAxis)
         {100, 10, 0, 7.5},    {100, 10, -7.5, 7.5}, {100, 10, nan, 7.5},
         {100, 10, 7.5, 0},    {100, 10, 7.5, -1},   {100, 10, 7.5, nan},
         {100, nan, 7.5, 7.5}, {100, -10, 7.5, 7.5},
-        {100, 10, 1e-300, 7.5},  // a gain beyond any float
+        {100, 10, 1e-300, 7.5}, {100, 10, 7.5, 1e-300},  // gains beyond any float
     };
     for (const Case& c : cases) {
         const Result r = correction::compute(optics(c.ra, c.dec, 2, -1, c.focal, c.pixel));

@@ -25,8 +25,8 @@ using Bars = std::map<int, int>;  // x -> height
 
 TEST(GraphScale, ErrorBinsCoverMinus25ToPlus24)
 {
-    const std::vector<std::pair<int, std::optional<int>>> cases = {
-        {-26, std::nullopt}, {-25, 0}, {-1, 24}, {0, 25}, {24, 49}, {25, std::nullopt},
+    const std::pair<int, std::optional<int>> cases[] = {
+        {-26, std::nullopt}, {-25, 0}, {0, 25}, {24, 49}, {25, std::nullopt},
         {INT_MIN, std::nullopt}, {INT_MAX, std::nullopt}};
     for (const auto& [error, bin] : cases)
         EXPECT_EQ(graphscale::errorBin(error), bin) << "error " << error;
@@ -35,7 +35,7 @@ TEST(GraphScale, ErrorBinsCoverMinus25ToPlus24)
 TEST(GraphScale, LinearHeightTruncatesAndFullestIsFull)
 {
     struct Case { int64_t count, largest; int height; };
-    const Case cases[] = {{1, 7, 21}, {3, 7, 64}, {0, 7, 0}, {2, 3, 100}, {-4, 7, 0},
+    const Case cases[] = {{1, 7, 21}, {4, 7, 85}, {0, 7, 0}, {2, 3, 100}, {-4, 7, 0},
                           {4294967295LL, 4294967295LL, 150}, {1, 4294967295LL, 0}};
     for (const auto& c : cases)
         EXPECT_EQ(graphscale::linearHeight(c.count, c.largest, 150), c.height)
@@ -46,14 +46,12 @@ TEST(GraphScale, LinearHeightTruncatesAndFullestIsFull)
 
 TEST(GraphScale, ClockReadsWholeHoursMinutesSeconds)
 {
-    struct Case { int64_t ms; const char *h, *mn, *s; };
-    const Case cases[] = {
-        {999, "0h", "0mn", "0s"},      {59999, "0h", "0mn", "59s"},  {60000, "0h", "1mn", "0s"},
-        {3725999, "1h", "2mn", "5s"},  {3599999, "0h", "59mn", "59s"},
-        {int64_t(100) * 3600000, "100h", "0mn", "0s"}};
-    for (const auto& c : cases) {
-        const auto t = graphscale::clockText(c.ms);
-        EXPECT_EQ(t.hours + t.minutes + t.seconds, std::string(c.h) + c.mn + c.s) << c.ms;
+    const std::pair<int64_t, std::string> cases[] = {
+        {999, "0h|0mn|0s"},     {59999, "0h|0mn|59s"},      {60000, "0h|1mn|0s"},
+        {3725999, "1h|2mn|5s"}, {3599999, "0h|59mn|59s"}, {int64_t(100) * 3600000, "100h|0mn|0s"}};
+    for (const auto& [ms, text] : cases) {
+        const auto t = graphscale::clockText(ms);
+        EXPECT_EQ(t.hours + "|" + t.minutes + "|" + t.seconds, text) << ms;
     }
 }
 
