@@ -13,7 +13,7 @@
 #include "app/state.h"
 #include "guiding/optowin.h"
 #include "monitor/histwin.h"
-#include "monitor/specwin.h"
+#include "monitor/energywin.h"
 #include "monitor/trackwin.h"
 #include "mountlink/mountlink.h"
 

@@ -1,6 +1,6 @@
 // The energy graph window: error counting, the off-screen picture and the two
 // copies that bring it to the window around the buttons.
-#include "monitor/specwin.h"
+#include "monitor/energywin.h"
 
 #include <QFontMetrics>
 #include <QPainter>

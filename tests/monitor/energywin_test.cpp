@@ -14,7 +14,7 @@
 #include "app/drawing.h"
 #include "app/state.h"
 #include "monitor/graphscale.h"
-#include "monitor/specwin.h"
+#include "monitor/energywin.h"
 
 namespace {
 
