@@ -189,9 +189,8 @@ void tzoomwin::paintBackground()
                zoomview::pictureSize + 1);
     p.setPen(Colours::labelYellow);
     p.setFont(font());
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
-    p.drawText(QRect(30, 275, 80, 20), flags, QStringLiteral("Util. noir"));
-    p.drawText(QRect(30, 345, 80, 20), flags, QStringLiteral("Mire"));
+    drawTextAt(p, 30, 275, QStringLiteral("Util. noir"));
+    drawTextAt(p, 30, 345, QStringLiteral("Mire"));
 }
 
 void tzoomwin::DrawZoom()

@@ -4,7 +4,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPainter>
 #include <QPen>
+#include <QString>
 
 struct DrawingObjects {
     QFont labelFont;
@@ -24,6 +26,13 @@ struct DrawingObjects {
         labelFont.setWeight(QFont::Normal);
     }
 };
+
+// Writes a text with the top-left corner of its cell at (x, y), in the
+// painter's font, pen and background mode, as every label of the program is placed.
+inline void drawTextAt(QPainter& p, int x, int y, const QString& text)
+{
+    p.drawText(QRect(x, y, 400, 60), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
+}
 
 // Colours used by more than one window.
 namespace Colours {

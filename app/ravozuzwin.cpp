@@ -254,7 +254,7 @@ void RavozuzWindow::DrawLabel(QPainter& p, const QString& text, int x, int y, in
     p.drawRect(x, y, width, 14);  // erases the previous text of the box
     p.setFont(drawing_.labelFont);
     p.setPen(Colours::labelYellow);
-    p.drawText(QRect(x, y, 200, 14), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
+    drawTextAt(p, x, y, text);
 }
 
 void RavozuzWindow::paintEvent(QPaintEvent*)

@@ -160,9 +160,8 @@ void TOptowin::paintEvent(QPaintEvent*)
     painter.setPen(Colours::teal);
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.setBackground(Qt::black);
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
-    painter.drawText(QRect(4 * cell, bottom, 200, 40), flags, QStringLiteral("AD"));
-    painter.drawText(QRect(12 * cell, bottom, 200, 40), flags, QStringLiteral("-DEC+"));
+    drawTextAt(painter, 4 * cell, bottom, QStringLiteral("AD"));
+    drawTextAt(painter, 12 * cell, bottom, QStringLiteral("-DEC+"));
 }
 
 void TOptowin::keyPressEvent(QKeyEvent* event)

@@ -107,12 +107,6 @@ void specwin::drawBars(QPainter& p, const std::array<uint32_t, 50>& bins, int ba
     }
 }
 
-void specwin::drawText(QPainter& p, int x, int y, const QString& text)
-{
-    // Texts are placed by the top-left corner of their cell.
-    p.drawText(QPoint(x, y + QFontMetrics(p.font()).ascent()), text);
-}
-
 void specwin::Plot()
 {
     if (state_.graphSuspended)
@@ -133,13 +127,13 @@ void specwin::Plot()
         p.setPen(Colours::amber);
         p.setBackgroundMode(Qt::OpaqueMode);
         p.setBackground(Qt::black);
-        drawText(p, 20, 5, QStringLiteral("X"));
-        drawText(p, 20, 190, QStringLiteral("Y"));
+        drawTextAt(p, 20, 5, QStringLiteral("X"));
+        drawTextAt(p, 20, 190, QStringLiteral("Y"));
 
         const auto clock = graphscale::clockText(state_.clock.nowMs() - startTick);
-        drawText(p, 10, kClockY, QString::fromStdString(clock.hours));
-        drawText(p, 40, kClockY, QString::fromStdString(clock.minutes));
-        drawText(p, 70, kClockY, QString::fromStdString(clock.seconds));
+        drawTextAt(p, 10, kClockY, QString::fromStdString(clock.hours));
+        drawTextAt(p, 40, kClockY, QString::fromStdString(clock.minutes));
+        drawTextAt(p, 70, kClockY, QString::fromStdString(clock.seconds));
     }
 
     const QRect bandTarget(0, kClockBandTarget, kClockBand.width(), kClockBand.height());

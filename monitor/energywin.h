@@ -54,7 +54,6 @@ protected:
 private:
     void clearCounters();
     void drawBars(QPainter&, const std::array<uint32_t, 50>& bins, int baseline);
-    void drawText(QPainter&, int x, int y, const QString& text);
 
     SharedState& state_;
     const DrawingObjects& drawing_;

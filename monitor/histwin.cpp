@@ -31,12 +31,6 @@ THistwin::THistwin(SharedState& state, const DrawingObjects& drawing, QWidget* p
     show();
 }
 
-void THistwin::drawText(QPainter& p, int x, int y, const QString& text)
-{
-    // Texts are placed by the top-left corner of their cell.
-    p.drawText(QPoint(x, y + QFontMetrics(p.font()).ascent()), text);
-}
-
 void THistwin::drawLine(QPainter& p, const QPen& pen, int x0, int y0, int x1, int y1)
 {
     const auto r = graphscale::axisLinePixels(x0, y0, x1, y1);
@@ -57,13 +51,13 @@ void THistwin::compose()
     // Labels before numbers: a label's opaque cell, in a face wider than
     // the labels were laid out for, must not cut into the number beside it.
     p.setPen(Colours::amber);
-    drawText(p, 15, 3, QStringLiteral("max :"));
-    drawText(p, 90, 3, QStringLiteral("Population :"));
-    drawText(p, 42, 3, QString::number(state_.peakLevel));
-    drawText(p, 150, 3, QString::number(state_.population));
+    drawTextAt(p, 15, 3, QStringLiteral("max :"));
+    drawTextAt(p, 90, 3, QStringLiteral("Population :"));
+    drawTextAt(p, 42, 3, QString::number(state_.peakLevel));
+    drawTextAt(p, 150, 3, QString::number(state_.population));
 
     p.setPen(Colours::labelYellow);
-    drawText(p, 3 * t + 7, 121, QStringLiteral("^"));
+    drawTextAt(p, 3 * t + 7, 121, QStringLiteral("^"));
 
     // Square-root scale: faint levels stay visible beside the background.
     const auto& hist = state_.greyHistogram;

@@ -30,7 +30,6 @@ protected:
 
 private:
     void compose();
-    void drawText(QPainter&, int x, int y, const QString& text);
     void drawLine(QPainter&, const QPen&, int x0, int y0, int x1, int y1);
 
     SharedState& state_;

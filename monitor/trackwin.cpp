@@ -24,10 +24,7 @@ constexpr QPoint kDecLabel(10, 33);
 constexpr QPoint kAdPercent(75, 10);
 constexpr QPoint kDecPercent(75, 33);
 
-void drawText(QPainter& p, QPoint at, const QString& text)
-{
-    p.drawText(QRect(at, QSize(200, 40)), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
-}
+void drawText(QPainter& p, QPoint at, const QString& text) { drawTextAt(p, at.x(), at.y(), text); }
 
 }  // namespace
 
