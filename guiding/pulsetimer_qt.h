@@ -1,4 +1,4 @@
-// The pulse-end timers of the LED window (the design's window timers 3 for AD
+// The pulse-end timers of the LED window (window timers 3 for AD
 // and 4 for DEC). A pulse must end within a millisecond of its length, counted
 // from the moment its move string was written; a plain timer can wake a few
 // milliseconds late, so each axis wakes on a precise timer a little before

@@ -137,7 +137,7 @@ protected:
     int beeps = 0;
 };
 
-TEST_F(ZoomWindowTest, ConstructionStartsFromTheDesignState)
+TEST_F(ZoomWindowTest, ConstructionStartsFromTheResetState)
 {
     state.regionX = 5;
     state.centroidX = 33;
