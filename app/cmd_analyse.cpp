@@ -1,13 +1,17 @@
 // `quorvel analyse`: measures saved 320 x 240 frames exactly as the guider
 // measures its live picture, one JSON line per frame. It never touches the
 // settings file.
-#include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QString>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,8 +66,20 @@ bool parsePair(const std::string& s, int& x, int& y)
 // its colour table. Empty image and a message when the file will not do.
 QImage readFrame(const std::string& path, std::string& error)
 {
-    QImageReader reader(QString::fromStdString(path));
-    reader.setDecideFormatFromContent(true);
+    // Opened by its bytes: a Linux file name need not be valid UTF-8, and a
+    // QString made from one would name another file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot read the frame (" + std::strerror(errno) + ")";
+        return {};
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = path + ": cannot read the frame (" + file.errorString().toStdString() + ")";
+        return {};
+    }
+    QImageReader reader(&file);
     const QSize announced = reader.size();
     if (announced.isValid() &&
         (announced.width() != Picture::width || announced.height() != Picture::height)) {
@@ -90,19 +106,65 @@ PixelView viewOf(const QImage& image)
             int(image.bytesPerLine() / 4)};
 }
 
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none
+// (stray or missing continuation byte, overlong form, surrogate, beyond
+// U+10FFFF).
+std::size_t utf8Length(const std::string& s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return k < s.size() ? (unsigned char)s[k] : 0u; };
+    const unsigned b0 = at(i);
+    std::size_t n;
+    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (b0 < 0x80)
+        return 1;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3;
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        if (b0 == 0xED)
+            hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        if (b0 == 0xF4)
+            hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+// A JSON string. File names are bytes: one that is not UTF-8 is written with
+// U+FFFD for each byte that cannot be read, so the line stays valid JSON.
 std::string jsonString(const std::string& s)
 {
     std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch == '"' || ch == '\\') {
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char ch = (unsigned char)s[i];
+        const std::size_t n = utf8Length(s, i);
+        if (n == 0) {
+            out += "\\ufffd";
+            ++i;
+        } else if (ch == '"' || ch == '\\') {
             out += '\\';
             out += char(ch);
+            ++i;
         } else if (ch < 0x20) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", ch);
             out += buf;
+            ++i;
         } else {
-            out += char(ch);
+            out.append(s, i, n);
+            i += n;
         }
     }
     return out + "\"";

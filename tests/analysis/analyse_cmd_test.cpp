@@ -7,6 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "settings/paramsfile.h"
@@ -159,6 +163,30 @@ TEST_F(AnalyseCommand, BadFramesAreReportedAndTheOthersMeasured)
     EXPECT_EQ(dark.exitCode, 2);
     EXPECT_TRUE(dark.out.empty());
     EXPECT_NE(dark.err.find("dark frame small.ppm"), std::string::npos) << dark.err;
+}
+
+// File names are bytes: a Latin-1 name is opened as it is, and its line is
+// still valid JSON.
+TEST_F(AnalyseCommand, FrameNamesThatAreNotUtf8)
+{
+    const std::string latin1 = "l\xe9vrier.ppm", utf8 = "\xc3\xa9t\xc3\xa9.ppm";
+    for (const auto& name : {latin1, utf8})
+        std::filesystem::copy_file(dir.file("a.ppm"), dir.file(name));
+    // Through the shell: a QProcess argument cannot carry a byte that is not UTF-8.
+    const std::string command =
+        "cd '" + dir.path() + "' && '" QUORVEL_BIN "' analyse '" + latin1 + "' '" + utf8 + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    const int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    const auto o = lines(out);
+    ASSERT_EQ(o.size(), 2u);
+    EXPECT_EQ(o[0]["file"].toString(), QString::fromUtf8("l\uFFFDvrier.ppm"));
+    EXPECT_EQ(o[1]["file"].toString(), QString::fromUtf8("\u00e9t\u00e9.ppm"));
 }
 
 TEST_F(AnalyseCommand, BadUsage)
