@@ -176,8 +176,11 @@ int runPulse(const std::vector<std::string>& args)
     state.notify = reportOnStderr;
     loadParams(state);
 
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Always on the offscreen platform unless another one is asked for by
+    // name: the command needs no display, and a DISPLAY that cannot be
+    // reached (a stale one in a remote shell) must not stop it.
+    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); !platform || !*platform)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static int argc = 1;
     static char name[] = "quorvel";
     static char* argv[] = {name, nullptr};

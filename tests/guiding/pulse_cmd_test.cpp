@@ -41,11 +41,13 @@ void writeSettings(const TempDir& dir, int interfaceType, bool invertDec = false
     saveParams(state, dir.file("qv185.dat"));
 }
 
-PulseRun runPulse(const TempDir& dir, std::vector<std::string> args, const std::string& com1)
+PulseRun runPulse(const TempDir& dir, std::vector<std::string> args, const std::string& com1,
+                  std::vector<std::string> env = {})
 {
     args.insert(args.begin(), "pulse");
+    env.push_back("QUORVEL_COM1=" + com1);
     PulseRun r;
-    r.result = runQuorvel(args, dir.path(), {"QUORVEL_COM1=" + com1});
+    r.result = runQuorvel(args, dir.path(), env);
     r.json = QJsonDocument::fromJson(QByteArray::fromStdString(r.result.out)).object();
     for (const QJsonValue& v : r.json.value("sent").toArray()) {
         const QJsonObject w = v.toObject();
@@ -93,7 +95,10 @@ TEST(PulseCommand, CorrectionOnTheRelayBox)
     TempDir dir;
     PtyLine pty;
     writeSettings(dir, RelayBox);
-    const PulseRun r = runPulse(dir, {"--dx", "2", "--dy", "-1", "--inhibit-dec-plus"}, pty.path());
+    // No platform named and a display that cannot be reached: the command
+    // still runs, on the offscreen platform.
+    const PulseRun r = runPulse(dir, {"--dx", "2", "--dy", "-1", "--inhibit-dec-plus"}, pty.path(),
+                                {"QT_QPA_PLATFORM=", "DISPLAY=:4242", "WAYLAND_DISPLAY="});
     ASSERT_EQ(r.result.exitCode, 0) << r.result.err;
     EXPECT_EQ(r.hex, "89004603");  // the inhibit plays no part here
     EXPECT_EQ(r.sent, (Strings{"\\x89", "\\x00", "F", "\\x03"}));
