@@ -127,8 +127,13 @@ int main(int argc, char** argv)
     const DrawingObjects drawing;
     MountLink link(state);
     link.openComPort(1);
-    if (link.comHandle() < 0)
+    if (link.comHandle() < 0) {
+        // Let the reader go before leaving: a running thread must be joined.
+        draining = false;
+        drain.join();
+        std::remove(logPath);
         return 1;
+    }
     TOptowin opto(state, link, drawing, nullptr);
 
     // Pulses as the correction sends them: AD, 5 ms, DEC, alternating signs.

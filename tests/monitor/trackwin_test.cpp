@@ -95,15 +95,34 @@ TEST(TrackWindow, WorkedExampleOnTheRelayBox)
     EXPECT_EQ(rig.shot(), img);
 }
 
+// Every output but the relay box, values only a crafted settings file holds
+// included, takes the LED window path with the strings of that output.
 TEST(TrackWindow, WorkedExampleOnTheLedWindowPath)
 {
-    TrackRig rig(Lx200);
-    rig.track.Correct(true);
-    EXPECT_EQ(rig.texts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#",
-                                    "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}));
-    EXPECT_EQ(rig.writes[4].timeUs - rig.writes[3].timeUs, 5000);
-    EXPECT_EQ(rig.opto.pulseTimer().deadlineUs(GuideAxis::Ra), 510000);
-    EXPECT_EQ(rig.opto.pulseTimer().deadlineUs(GuideAxis::Dec), 5000 + 255000);
+    const Strings plain{"#:Qe#", "#:Qw#", "#:Me#", "#:Qn#", "#:Qs#", "#:Ms#"};
+    const struct {
+        int interfaceType;
+        Strings sent;
+    } cases[] = {
+        {Lx200, {"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}},
+        {MeadeEtx, {"#:Q#", "#:Me#", "#:Q#", "#:Ms#"}},
+        {VirtualLeds, plain},
+        {7, plain},
+        {-1, plain},
+    };
+    for (const auto& c : cases) {
+        TrackRig rig(c.interfaceType);
+        rig.track.Correct(true);
+        SCOPED_TRACE(::testing::Message() << "interface " << c.interfaceType);
+        ASSERT_EQ(rig.texts(), c.sent);
+        // 5 ms from the AD move to the DEC half.
+        const size_t adMove = c.sent.size() / 2 - 1;
+        EXPECT_EQ(rig.writes[adMove + 1].timeUs - rig.writes[adMove].timeUs, 5000);
+        EXPECT_EQ(rig.opto.pulseTimer().deadlineUs(GuideAxis::Ra), 510000);
+        EXPECT_EQ(rig.opto.pulseTimer().deadlineUs(GuideAxis::Dec), 5000 + 255000);
+        EXPECT_EQ(rig.opto.lamp(GuideAxis::Ra), TOptowin::Lamp::Left);
+        EXPECT_EQ(rig.opto.lamp(GuideAxis::Dec), TOptowin::Lamp::Right);
+    }
 }
 
 TEST(TrackWindow, SaturatedPercentageIsRed)
