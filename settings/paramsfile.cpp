@@ -299,6 +299,14 @@ bool replaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
         if (!ec)
             target = resolved;
     }
+    // Only a regular file is replaced. A device, a pipe or a socket in its
+    // place (a link to /dev/null, say) is left alone: a rename would put a
+    // plain file where it was, which for root means losing /dev/null.
+    struct stat old;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return false;
+
     fs::path dir = target.parent_path();
     if (dir.empty())
         dir = ".";
@@ -317,8 +325,7 @@ bool replaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
         return false;
 
     // The new file keeps the permissions of the one it replaces.
-    struct stat old;
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (exists)
         (void)::fchmod(fd, old.st_mode & 07777);
 
     bool ok = writeAll(fd, bytes);

@@ -55,5 +55,6 @@ void saveParams(SharedState& state, const std::string& path = kSettingsFileName)
 bool trySaveParams(SharedState& state, const std::string& path = kSettingsFileName);
 
 // Writes these bytes to path through a temporary file in the same directory
-// and a rename; false, with path untouched, when any step fails.
+// and a rename; false, with path untouched, when any step fails or when path
+// names something other than a regular file (a device, a pipe).
 bool replaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);

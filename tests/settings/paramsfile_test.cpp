@@ -268,6 +268,16 @@ TEST(SettingsFile, FailedSaveLeavesThePreviousFileWhole)
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
     }
     {
+        // A link to a pipe (as to /dev/null): the pipe is not replaced by a
+        // plain file.
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+        fs::create_symlink("pipe", dir.file("qv185.dat"));
+        EXPECT_FALSE(trySaveParams(state, dir.file("qv185.dat")));
+        EXPECT_TRUE(fs::is_fifo(dir.file("pipe")));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+    }
+    {
         // The disk fills up part way (a file-size limit of 50 bytes).
         TempDir dir;
         writeFile(dir.file("qv185.dat"), old);
