@@ -59,7 +59,7 @@ std::vector<PixelPoint> linePixels(const LineSegment& line)
     return pts;
 }
 
-std::array<uint32_t, 256> greyColourTable()
+std::array<uint32_t, 256> greyPalette()
 {
     std::array<uint32_t, 256> table;
     table.fill(rgbWord(0, 0, 0));

@@ -68,4 +68,4 @@ std::vector<PixelPoint> linePixels(const LineSegment& line);
 // Colour table of the zoom picture, 0xffRRGGBB: grey level i (0..63) shows
 // as grey 4i + 3; the table is padded to 256 entries (black), since an 8-bit
 // image may index past the 64 levels.
-std::array<uint32_t, 256> greyColourTable();
+std::array<uint32_t, 256> greyPalette();

@@ -23,18 +23,18 @@ constexpr int kRegion = StarAnalysis::regionSize;
 }  // namespace
 
 tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& drawing, RavozuzMainWindow* parent)
-    : QWidget(parent), state_(state), mount_(mount), drawing_(drawing), mainWindow_(parent)
+    : QWidget(parent), state_(state), mount_(mount), drawing_(drawing), mainWindow(parent)
 {
     setGeometry(1, 4, kWidth, kHeight);
     // Off-screen surface (what the window shows) and the zoom picture's 8-bit
     // image, through which level i shows as grey 4i + 3. They exist before
     // anything below can let the window paint (a message box of the output).
-    surface_ = QImage(kWidth, kHeight, QImage::Format_RGB32);
-    surface_.fill(Qt::black);
-    zoomPicture_ = QImage(kRegion, kRegion, QImage::Format_Indexed8);
-    const auto table = greyColourTable();
-    zoomPicture_.setColorTable(QList<QRgb>(table.begin(), table.end()));
-    zoomPicture_.fill(0);
+    memoryBitmap = QImage(kWidth, kHeight, QImage::Format_RGB32);
+    memoryBitmap.fill(Qt::black);
+    zoomHeader = QImage(kRegion, kRegion, QImage::Format_Indexed8);
+    const auto table = greyPalette();
+    zoomHeader.setColorTable(QList<QRgb>(table.begin(), table.end()));
+    zoomHeader.fill(0);
     state_.regionX = 110;
     state_.regionY = 70;
     state_.centroidX = 0;
@@ -54,19 +54,19 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
     trackWindow = new Trackwin(state_, mount_, *optoWindow, drawing_, parent);
     trackWindow->show();
 
-    darkBox_ = makeCheckBox(DarkBoxId, 10, 275);
+    darkCheckBox = makeCheckBox(DarkBoxId, 10, 275);
     darkButton_ = makeButton(DarkButtonId, kAcquireDarkText, 10, 250, 75, 20);
     trackButton_ = makeButton(TrackButtonId, "Track", 10, 365, 75, 30);
-    reticleBox_ = makeCheckBox(ReticleBoxId, 10, 345);
+    reticleCheckBox = makeCheckBox(ReticleBoxId, 10, 345);
     paramButton_ = makeButton(ParamButtonId, "Param", 10, 295, 75, 20);
     // Timed photography is not offered yet: the button is there, inactive.
     photoButton_ = makeButton(PhotoButtonId, "Photo", 10, 320, 75, 20);
     photoButton_->setEnabled(false);
 
-    connect(darkBox_, &QCheckBox::clicked, this, &tzoomwin::useDarkFrameClicked);
+    connect(darkCheckBox, &QCheckBox::clicked, this, &tzoomwin::useDarkFrameClicked);
     connect(darkButton_, &QPushButton::clicked, this, &tzoomwin::AcquireDark);
     connect(trackButton_, &QPushButton::clicked, this, &tzoomwin::ToggleTracking);
-    connect(reticleBox_, &QCheckBox::clicked, this, &tzoomwin::reticleClicked);
+    connect(reticleCheckBox, &QCheckBox::clicked, this, &tzoomwin::reticleClicked);
     connect(paramButton_, &QPushButton::clicked, this, &tzoomwin::EditParameters);
 
     analysis.useDarkFrame = false;
@@ -103,15 +103,15 @@ QCheckBox* tzoomwin::makeCheckBox(ControlId id, int x, int y)
 
 void tzoomwin::giveFocusBack()
 {
-    if (mainWindow_)
-        mainWindow_->takeFocus();
+    if (mainWindow)
+        mainWindow->takeFocus();
 }
 
 void tzoomwin::MeasureCycle()
 {
     analysis.MeasureStar(state_, state_.picture.view());
-    if (mainWindow_)
-        mainWindow_->DrawLabels();
+    if (mainWindow)
+        mainWindow->DrawLabels();
     histWindow->Plot();
     trackWindow->Correct(state_.trackingOn);
     if (state_.trackingOn) {
@@ -177,7 +177,7 @@ void tzoomwin::EditParameters()
 
 void tzoomwin::paintBackground()
 {
-    QPainter p(&surface_);
+    QPainter p(&memoryBitmap);
     p.fillRect(0, 0, kWidth, kHeight, Qt::black);
     // Lines leave out their end point: the separator ends at x = 321.
     p.setPen(drawing_.greyPen);
@@ -200,11 +200,11 @@ void tzoomwin::DrawZoom()
     paintBackground();
     // zoomFrame holds the bottom row first; the image holds the top row first.
     for (int row = 0; row < kRegion; ++row)
-        std::memcpy(zoomPicture_.scanLine(row), analysis.zoomFrame.data() + (kRegion - 1 - row) * kRegion, kRegion);
+        std::memcpy(zoomHeader.scanLine(row), analysis.zoomFrame.data() + (kRegion - 1 - row) * kRegion, kRegion);
     {
-        QPainter p(&surface_);
+        QPainter p(&memoryBitmap);
         p.drawImage(QRect(zoomview::pictureLeft, zoomview::pictureTop, zoomview::pictureSize, zoomview::pictureSize),
-                    zoomPicture_);
+                    zoomHeader);
     }
     drawMarks();
     update();
@@ -216,15 +216,15 @@ void tzoomwin::drawMarks()
                                       state_.referenceX - state_.regionX, state_.referenceY - state_.regionY);
     auto plot = [this](const LineSegment& line, QRgb colour) {
         for (const PixelPoint& pt : linePixels(line))
-            if (surface_.valid(pt.x, pt.y))
-                surface_.setPixel(pt.x, pt.y, colour);
+            if (memoryBitmap.valid(pt.x, pt.y))
+                memoryBitmap.setPixel(pt.x, pt.y, colour);
     };
     if (marks.referenceLine)
         plot(*marks.referenceLine, drawing_.redPen.color().rgb());
     if (marks.referenceCircle) {
         // A 1-pixel outline over the box's pixels, right and bottom excluded.
         const CircleBox& c = *marks.referenceCircle;
-        QPainter p(&surface_);
+        QPainter p(&memoryBitmap);
         p.setPen(drawing_.redPen);
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(QRect(c.left, c.top, c.right - c.left - 1, c.bottom - c.top - 1));
@@ -245,10 +245,10 @@ void tzoomwin::DrawLivePreview()
             const QRgb rgb = view.contains(x, y) ? view.at(x, y) : rgbWord(0, 0, 0);
             const int wx = zoomview::pictureLeft + zoomview::scale * i;
             const int wy = zoomview::pictureTop + zoomview::scale * j;
-            surface_.setPixel(wx, wy, rgb);
-            surface_.setPixel(wx + 1, wy, rgb);
-            surface_.setPixel(wx, wy + 1, rgb);
-            surface_.setPixel(wx + 1, wy + 1, rgb);
+            memoryBitmap.setPixel(wx, wy, rgb);
+            memoryBitmap.setPixel(wx + 1, wy, rgb);
+            memoryBitmap.setPixel(wx, wy + 1, rgb);
+            memoryBitmap.setPixel(wx + 1, wy + 1, rgb);
         }
     }
     update();
@@ -257,7 +257,7 @@ void tzoomwin::DrawLivePreview()
 void tzoomwin::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.drawImage(0, 0, surface_);
+    p.drawImage(0, 0, memoryBitmap);
 }
 
 #include "moc_zoomwin.cpp"

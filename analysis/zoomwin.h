@@ -46,7 +46,7 @@ public:
     TOptowin* optoWindow = nullptr;
 
     // The window's content as last drawn: what paintEvent shows.
-    const QImage& surface() const { return surface_; }
+    const QImage& surface() const { return memoryBitmap; }
 
 public slots:
     // Measure the region, then hand the result to the monitoring windows and
@@ -85,15 +85,18 @@ private:
     SharedState& state_;
     MountLink& mount_;
     const DrawingObjects& drawing_;
-    RavozuzMainWindow* mainWindow_;
 
-    QImage surface_;      // 320 x 460, the whole window
-    QImage zoomPicture_;  // 100 x 100, 8-bit, the grey colour table
-
-    QCheckBox* darkBox_ = nullptr;
+    // The zoom picture's 8-bit image: 100 x 100 levels, shown through the
+    // grey palette (level i as grey 4i + 3), the top row first.
+    QImage zoomHeader;
+    // Off-screen image of the whole 320 x 460 window: what paintEvent shows.
+    QImage memoryBitmap;
+    // The parent main window: receives the keyboard focus after every command.
+    RavozuzMainWindow* mainWindow;
+    QCheckBox* darkCheckBox = nullptr;     // 453, "Util. noir"
+    QCheckBox* reticleCheckBox = nullptr;  // 449, "Mire"
     QPushButton* darkButton_ = nullptr;
     QPushButton* trackButton_ = nullptr;
-    QCheckBox* reticleBox_ = nullptr;
     QPushButton* paramButton_ = nullptr;
     QPushButton* photoButton_ = nullptr;
 };
