@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "app/state.h"
@@ -132,16 +131,30 @@ void readFields(ByteReader& in, uint32_t streamVersion, tparam& p)
     p.darkSpotGuiding = flag();
 }
 
+// The first bytes of the file at path. Only a regular file is read: a pipe
+// or a terminal in its place would block the start for ever, and a device
+// such as /dev/null holds no settings anyway.
 std::vector<uint8_t> readHead(const std::string& path, bool& opened)
 {
     std::vector<uint8_t> bytes;
-    std::ifstream f(path, std::ios::binary);
-    opened = bool(f);
-    if (!opened)
-        return bytes;
-    bytes.resize(kMaxBytesRead);
-    f.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    bytes.resize(std::size_t(f.gcount()));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    opened = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (opened) {
+        bytes.resize(kMaxBytesRead);
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += std::size_t(n);
+        }
+        bytes.resize(got);
+    }
+    if (fd >= 0)
+        ::close(fd);
     return bytes;
 }
 

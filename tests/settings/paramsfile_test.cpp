@@ -236,6 +236,16 @@ TEST(SettingsFile, LoadAndSaveCarryTheLevelsThroughSixteenBits)
         expectSame(*state.params, tparam{}, content ? content : "no file");
         EXPECT_EQ(state.spareLevel1Copy, 0);
     }
+    // A pipe in the file's place is not read: the start must not wait for a
+    // writer (the alarm ends the test if it does).
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    state.params->raSpeed = 99.0;
+    alarm(20);
+    loadParams(state, path);
+    alarm(0);
+    expectSame(*state.params, tparam{}, "pipe");
+    fs::remove(path);
 
     tparam stored = kSample;  // levels 70000, -1, 1234
     writeFile(path, text(encodeParams(stored)));
