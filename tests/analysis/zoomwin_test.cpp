@@ -419,6 +419,8 @@ TEST_F(ZoomWindowTest, MeasureCycleFindsAndMarksTheStar)
     for (int dy = -2; dy <= 2; ++dy)  // a small star on region pixel (40, 60)
         for (int dx = -2; dx <= 2; ++dx)
             state.picture.at(150 + dx, 130 + dy) = levelPixel(63 - 10 * (std::abs(dx) + std::abs(dy)));
+    state.referenceX = 150;  // a lock on the star, tracking still off
+    state.referenceY = 130;
     zoom->MeasureCycle();
     EXPECT_EQ(std::make_pair(state.centroidX, state.centroidY), std::make_pair(40, 60));
     EXPECT_EQ(main->labelDraws, 1);
@@ -427,9 +429,12 @@ TEST_F(ZoomWindowTest, MeasureCycleFindsAndMarksTheStar)
     EXPECT_TRUE(isColour(img, 2 * 40 + 113, 251, kYellow));  // the cross's upper arm
     EXPECT_TRUE(isColour(img, 111, 2 * 60 + 252, kYellow));  // its left arm
 
+    EXPECT_EQ(zoom->graphWindow->binsX[25], 1u);  // the energy graph counts only while tracking
+
     click(button(450));
     zoom->MeasureCycle();
     EXPECT_EQ(main->labelDraws, 2);
+    EXPECT_EQ(zoom->graphWindow->binsX[25], 2u);  // one cycle at zero error after the reset
     EXPECT_GT(countColour(shown(), QRect(2 * 40 + 106, 2 * 60 + 246, 12, 12), kRed), 10);  // the lock circle
 }
 
