@@ -1,5 +1,5 @@
 // The program clock: a steady clock counted from program start, and the
-// busy-wait that the serial and relay-box sequences use between their bytes.
+// blocking wait that the serial and relay-box sequences use between their bytes.
 // Tests hand in a FakeClock so that time passes without sleeping.
 #pragma once
 
@@ -12,8 +12,8 @@ public:
     // Microseconds since the clock was created.
     virtual int64_t nowUs() const = 0;
     int64_t nowMs() const { return nowUs() / 1000; }
-    // Waits busily, without yielding to any event loop, until the clock has
-    // advanced by at least ms milliseconds since the call.
+    // Blocks the calling thread, without running any event loop, until the
+    // clock has advanced by at least ms milliseconds since the call.
     virtual void pauseMs(int ms);
 };
 
