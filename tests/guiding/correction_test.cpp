@@ -85,8 +85,9 @@ TEST(Correction, DefaultSpeedsCountsAndSaturation)
         EXPECT_EQ(r.dec.count, c.decCount);
         EXPECT_EQ(r.ra.saturated, c.raSaturated);
         EXPECT_EQ(correction::percentText(r, r.ra), c.raSaturated ? "100%" : "50%");
-        if (c.raSaturated)
+        if (c.raSaturated) {
             EXPECT_EQ(std::abs(r.ra.pulseMs), 945);
+        }
     }
 }
 
