@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QString>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,65 +107,23 @@ PixelView viewOf(const QImage& image)
             int(image.bytesPerLine() / 4)};
 }
 
-// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none
-// (stray or missing continuation byte, overlong form, surrogate, beyond
-// U+10FFFF).
-std::size_t utf8Length(const std::string& s, std::size_t i)
-{
-    const auto at = [&](std::size_t k) { return k < s.size() ? (unsigned char)s[k] : 0u; };
-    const unsigned b0 = at(i);
-    std::size_t n;
-    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (b0 < 0x80)
-        return 1;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        n = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        n = 3;
-        if (b0 == 0xE0)
-            lo = 0xA0;
-        if (b0 == 0xED)
-            hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        n = 4;
-        if (b0 == 0xF0)
-            lo = 0x90;
-        if (b0 == 0xF4)
-            hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (at(i + 1) < lo || at(i + 1) > hi)
-        return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
-            return 0;
-    return n;
-}
-
-// A JSON string. File names are bytes: one that is not UTF-8 is written with
-// U+FFFD for each byte that cannot be read, so the line stays valid JSON.
+// A JSON string. File names are bytes: Qt's decoder turns whatever is not
+// UTF-8 into U+FFFD, so the line stays valid JSON.
 std::string jsonString(const std::string& s)
 {
+    const std::string text = QString::fromUtf8(s.data(), qsizetype(s.size())).toStdString();
     std::string out = "\"";
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char ch = (unsigned char)s[i];
-        const std::size_t n = utf8Length(s, i);
-        if (n == 0) {
-            out += "\\ufffd";
-            ++i;
-        } else if (ch == '"' || ch == '\\') {
+    for (const char c : text) {
+        const unsigned char ch = (unsigned char)c;
+        if (ch == '"' || ch == '\\') {
             out += '\\';
-            out += char(ch);
-            ++i;
+            out += c;
         } else if (ch < 0x20) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", ch);
             out += buf;
-            ++i;
         } else {
-            out.append(s, i, n);
-            i += n;
+            out += c;
         }
     }
     return out + "\"";
