@@ -34,6 +34,16 @@ inline void drawTextAt(QPainter& p, int x, int y, const QString& text)
     p.drawText(QRect(x, y, 400, 60), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
 }
 
+// Text in this font and colour, drawn opaque on black: the monitoring
+// panels' readouts and the LED window's labels.
+inline void setOpaqueText(QPainter& p, const QFont& font, const QColor& colour)
+{
+    p.setFont(font);
+    p.setPen(colour);
+    p.setBackgroundMode(Qt::OpaqueMode);
+    p.setBackground(Qt::black);
+}
+
 // Colours used by more than one window.
 namespace Colours {
 inline const QColor amber(240, 176, 0);

@@ -156,10 +156,7 @@ void TOptowin::paintEvent(QPaintEvent*)
     }
 
     painter.setBrush(Qt::NoBrush);
-    painter.setFont(QGuiApplication::font());
-    painter.setPen(Colours::teal);
-    painter.setBackgroundMode(Qt::OpaqueMode);
-    painter.setBackground(Qt::black);
+    setOpaqueText(painter, QGuiApplication::font(), Colours::teal);
     drawTextAt(painter, 4 * cell, bottom, QStringLiteral("AD"));
     drawTextAt(painter, 12 * cell, bottom, QStringLiteral("-DEC+"));
 }

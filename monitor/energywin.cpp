@@ -123,10 +123,7 @@ void specwin::Plot()
         drawBars(p, binsX, kAdBaseline);
         drawBars(p, binsY, kDecBaseline);
 
-        p.setFont(drawing_.labelFont);
-        p.setPen(Colours::amber);
-        p.setBackgroundMode(Qt::OpaqueMode);
-        p.setBackground(Qt::black);
+        setOpaqueText(p, drawing_.labelFont, Colours::amber);
         drawTextAt(p, 20, 5, QStringLiteral("X"));
         drawTextAt(p, 20, 190, QStringLiteral("Y"));
 

@@ -44,13 +44,10 @@ void THistwin::compose()
                                           state_.peakLevel);
     surface_.fill(Qt::black);
     QPainter p(&surface_);
-    p.setFont(drawing_.labelFont);
-    p.setBackgroundMode(Qt::OpaqueMode);
-    p.setBackground(Qt::black);
+    setOpaqueText(p, drawing_.labelFont, Colours::amber);
 
     // Labels before numbers: a label's opaque cell, in a face wider than
     // the labels were laid out for, must not cut into the number beside it.
-    p.setPen(Colours::amber);
     drawTextAt(p, 15, 3, QStringLiteral("max :"));
     drawTextAt(p, 90, 3, QStringLiteral("Population :"));
     drawTextAt(p, 42, 3, QString::number(state_.peakLevel));

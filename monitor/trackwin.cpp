@@ -51,10 +51,7 @@ void Trackwin::Correct(bool tracking)
 {
     QPainter p(&readout_);
     p.fillRect(readout_.rect(), Qt::black);
-    p.setBackgroundMode(Qt::OpaqueMode);
-    p.setBackground(Qt::black);
-    p.setPen(Colours::amber);
-    p.setFont(font_);
+    setOpaqueText(p, font_, Colours::amber);
     if (!tracking) {
         p.end();
         update();
