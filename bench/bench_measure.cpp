@@ -7,8 +7,8 @@
 #include <memory>
 #include <random>
 
-#include "analysis/measure.h"
-#include "app/state.h"
+#include "core/measure/measure.h"
+#include "core/state.h"
 
 namespace {
 

@@ -24,12 +24,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/drawing.h"
-#include "app/state.h"
-#include "guiding/optowin.h"
-#include "guiding/relaybox.h"
-#include "mountlink/mountlink.h"
+#include "core/clock.h"
+#include "ui/drawing.h"
+#include "core/state.h"
+#include "ui/optowin.h"
+#include "core/guide/relaybox.h"
+#include "core/serial/serialline.h"
 
 namespace {
 

@@ -1,0 +1,238 @@
+// `quorvel analyse`: measures saved 320 x 240 frames exactly as the guider
+// measures its live picture, one JSON line per frame. It never touches the
+// settings file.
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QString>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/measure/measure.h"
+#include "core/clock.h"
+#include "cli/commands.h"
+#include "core/state.h"
+
+namespace {
+
+const char* const kUsage =
+    "quorvel analyse [--region X,Y] [--manual N] [--dark FILE] [--dark-spot] [--track X,Y] "
+    "FRAME...   measure 320 x 240 frames (BMP, PNG, PPM...) as the guider does, one JSON "
+    "line per frame";
+
+// Region corners and references far beyond the picture make no sense; the
+// bound keeps every difference of coordinates well inside 32 bits.
+constexpr int kMaxCoordinate = 100000;
+
+int usageError(const std::string& why)
+{
+    std::fprintf(stderr, "quorvel analyse: %s\nusage: %s\n", why.c_str(), kUsage);
+    return 2;
+}
+
+std::optional<int> parseInt(const std::string& s, int lo, int hi)
+{
+    int v = 0;
+    const char* end = s.data() + s.size();
+    auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+bool parsePair(const std::string& s, int& x, int& y)
+{
+    const auto comma = s.find(',');
+    if (comma == std::string::npos)
+        return false;
+    const auto a = parseInt(s.substr(0, comma), -kMaxCoordinate, kMaxCoordinate);
+    const auto b = parseInt(s.substr(comma + 1), -kMaxCoordinate, kMaxCoordinate);
+    if (!a || !b)
+        return false;
+    x = *a;
+    y = *b;
+    return true;
+}
+
+// Reads a frame as 0xffRRGGBB pixels; an indexed or grey image goes through
+// its colour table. Empty image and a message when the file will not do.
+QImage readFrame(const std::string& path, std::string& error)
+{
+    // Opened by its bytes: a Linux file name need not be valid UTF-8, and a
+    // QString made from one would name another file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot read the frame (" + std::strerror(errno) + ")";
+        return {};
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = path + ": cannot read the frame (" + file.errorString().toStdString() + ")";
+        return {};
+    }
+    QImageReader reader(&file);
+    const QSize announced = reader.size();
+    if (announced.isValid() &&
+        (announced.width() != Picture::width || announced.height() != Picture::height)) {
+        error = path + ": the frame is " + std::to_string(announced.width()) + "x" +
+                std::to_string(announced.height()) + ", frames must be 320x240";
+        return {};
+    }
+    QImage image = reader.read();
+    if (image.isNull()) {
+        error = path + ": cannot read the frame (" + reader.errorString().toStdString() + ")";
+        return {};
+    }
+    if (image.width() != Picture::width || image.height() != Picture::height) {
+        error = path + ": the frame is " + std::to_string(image.width()) + "x" +
+                std::to_string(image.height()) + ", frames must be 320x240";
+        return {};
+    }
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+PixelView viewOf(const QImage& image)
+{
+    return {reinterpret_cast<const uint32_t*>(image.constBits()), image.width(), image.height(),
+            int(image.bytesPerLine() / 4)};
+}
+
+// A JSON string. File names are bytes: Qt's decoder turns whatever is not
+// UTF-8 into U+FFFD, so the line stays valid JSON.
+std::string jsonString(const std::string& s)
+{
+    const std::string text = QString::fromUtf8(s.data(), qsizetype(s.size())).toStdString();
+    std::string out = "\"";
+    for (const char c : text) {
+        const unsigned char ch = (unsigned char)c;
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += c;
+        } else if (ch < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+template <typename Container>
+std::string jsonArray(const Container& values)
+{
+    std::string out = "[";
+    for (const auto& v : values) {
+        if (out.size() > 1)
+            out += ",";
+        out += std::to_string(int(v));
+    }
+    return out + "]";
+}
+
+std::string measurementJson(const std::string& file, const SharedState& s)
+{
+    return "{\"file\":" + jsonString(file) +
+           ",\"threshold\":" + std::to_string(int(s.detectionThreshold)) +
+           ",\"peak\":" + std::to_string(int(s.peakLevel)) +
+           ",\"population\":" + std::to_string(s.population) +
+           ",\"centroid_x\":" + std::to_string(s.centroidX) +
+           ",\"centroid_y\":" + std::to_string(s.centroidY) +
+           ",\"histogram\":" + jsonArray(s.greyHistogram) +
+           ",\"columns\":" + jsonArray(s.columnCounts) + ",\"rows\":" + jsonArray(s.rowCounts) +
+           "}";
+}
+
+int runAnalyse(const std::vector<std::string>& args)
+{
+    SteadyClock clock;
+    SharedState state(clock);
+    // A default record only: the measurement reads darkSpotGuiding from it.
+    StarAnalysis analysis;
+    std::string darkPath;
+    std::vector<std::string> frames;
+
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool takesValue = a == "--region" || a == "--manual" || a == "--dark" || a == "--track";
+        if (!optionsEnded && takesValue) {
+            if (i + 1 >= args.size())
+                return usageError(a + " needs a value");
+            const std::string& v = args[++i];
+            if (a == "--region") {
+                if (!parsePair(v, state.regionX, state.regionY))
+                    return usageError("--region needs X,Y (whole pixels), not '" + v + "'");
+            } else if (a == "--track") {
+                if (!parsePair(v, state.referenceX, state.referenceY))
+                    return usageError("--track needs X,Y (whole pixels), not '" + v + "'");
+                state.trackingOn = true;
+            } else if (a == "--manual") {
+                const auto n = parseInt(v, 0, 63);
+                if (!n)
+                    return usageError("--manual needs a threshold from 0 to 63, not '" + v + "'");
+                state.manualThresholdOn = true;
+                state.manualThreshold = *n;
+            } else {
+                if (v.empty())
+                    return usageError("--dark needs a file name");
+                darkPath = v;
+            }
+        } else if (!optionsEnded && a == "--dark-spot") {
+            state.params->darkSpotGuiding = 1;
+        } else if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            return usageError("unknown option '" + a + "'");
+        } else if (a.empty()) {
+            return usageError("empty frame name");
+        } else {
+            frames.push_back(a);
+        }
+    }
+    if (frames.empty())
+        return usageError("no frame given");
+
+    if (!darkPath.empty()) {
+        std::string error;
+        const QImage dark = readFrame(darkPath, error);
+        if (dark.isNull()) {
+            std::fprintf(stderr, "quorvel analyse: dark frame %s\n", error.c_str());
+            return 2;
+        }
+        analysis.CaptureDark(viewOf(dark));
+        analysis.useDarkFrame = true;
+    }
+
+    // One analysis and one state for the whole series: as in the guider,
+    // each frame's peak level sets the next frame's automatic threshold.
+    bool allMeasured = true;
+    for (const auto& frame : frames) {
+        std::string error;
+        const QImage image = readFrame(frame, error);
+        if (image.isNull()) {
+            std::fprintf(stderr, "quorvel analyse: %s\n", error.c_str());
+            allMeasured = false;
+            continue;
+        }
+        analysis.MeasureStar(state, viewOf(image));
+        std::printf("%s\n", measurementJson(frame, state).c_str());
+        std::fflush(stdout);
+    }
+    return allMeasured ? 0 : 2;
+}
+
+CommandRegistration reg("analyse", kUsage, runAnalyse);
+
+}  // namespace

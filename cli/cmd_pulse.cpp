@@ -1,0 +1,235 @@
+// `quorvel pulse`: one guiding correction (or one arrow-key slew) on the
+// guiding output of the settings file in the current directory, as the guider
+// would send it, and a JSON account of every write on the serial line.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWindow>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "cli/commands.h"
+#include "ui/drawing.h"
+#include "core/state.h"
+#include "ui/interface_qt.h"
+#include "ui/keyslew_qt.h"
+#include "ui/optowin.h"
+#include "ui/trackwin.h"
+#include "core/serial/serialline.h"
+#include "core/settings/paramsfile.h"
+
+namespace {
+
+const char* const kUsage =
+    "quorvel pulse [--dx DX] [--dy DY] [--inhibit-dec-plus] [--inhibit-dec-minus] | "
+    "quorvel pulse --key left|right|up|down   send one guiding correction for the error "
+    "DX, DY pixels (or one arrow-key slew) on the output set in qv185.dat here, wait for "
+    "its pulses to end and print the counts and every write on the line as JSON";
+
+// Errors beyond this are meaningless for a 320 x 240 picture; the limit keeps
+// the reference position inside the integers.
+constexpr int kMaxError = 100000;
+
+struct Options {
+    bool slew = false;
+    ArrowKey key = ArrowKey::Left;
+    int dx = 0;
+    int dy = 0;
+    bool inhibitDecPlus = false;
+    bool inhibitDecMinus = false;
+};
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "quorvel pulse: %s\nusage: %s\n", message.c_str(), kUsage);
+    return 2;
+}
+
+bool parseError(const std::string& text, int& out)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    int v = 0;
+    const auto [end, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || end != last || v < -kMaxError || v > kMaxError)
+        return false;
+    out = v;
+    return true;
+}
+
+// Returns an empty string when the arguments are good, else what is wrong.
+std::string parseOptions(const std::vector<std::string>& args, Options& o)
+{
+    bool correctionGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--dx" || a == "--dy") {
+            if (!hasValue)
+                return a + " needs a value";
+            if (!parseError(args[++i], a == "--dx" ? o.dx : o.dy))
+                return a + " takes a whole number of pixels between -" + std::to_string(kMaxError)
+                       + " and " + std::to_string(kMaxError) + ", not '" + args[i] + "'";
+            correctionGiven = true;
+        } else if (a == "--inhibit-dec-plus") {
+            o.inhibitDecPlus = correctionGiven = true;
+        } else if (a == "--inhibit-dec-minus") {
+            o.inhibitDecMinus = correctionGiven = true;
+        } else if (a == "--key") {
+            if (!hasValue)
+                return "--key needs left, right, up or down";
+            if (o.slew)
+                return "--key given twice";
+            const std::string& k = args[++i];
+            if (k == "left")
+                o.key = ArrowKey::Left;
+            else if (k == "right")
+                o.key = ArrowKey::Right;
+            else if (k == "up")
+                o.key = ArrowKey::Up;
+            else if (k == "down")
+                o.key = ArrowKey::Down;
+            else
+                return "--key takes left, right, up or down, not '" + k + "'";
+            o.slew = true;
+        } else {
+            return "unknown argument '" + a + "'";
+        }
+    }
+    if (o.slew && correctionGiven)
+        return "--key cannot be combined with a correction (--dx, --dy, --inhibit-dec-*)";
+    return {};
+}
+
+// Serial open errors in English on standard error; no window is shown.
+void reportOnStderr(const std::string& caption, const std::string& text)
+{
+    if (text == "Erreur d'ouverture" && caption.rfind("COM", 0) == 0) {
+        int n = 0;
+        const std::string digits = caption.substr(3);
+        std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        const std::string path = MountLink::devicePathFor(n);
+        if (path.empty())
+            std::fprintf(stderr, "cannot open %s (only COM1 to COM4 exist)\n", caption.c_str());
+        else
+            std::fprintf(stderr, "cannot open %s (%s)\n", caption.c_str(), path.c_str());
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+struct Write {
+    int64_t timeUs;
+    std::string bytes;
+};
+
+std::string jsonWrite(const Write& w, int64_t startUs)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string hexText;
+    std::string text;
+    for (unsigned char b : w.bytes) {
+        hexText += hex[b >> 4];
+        hexText += hex[b & 15];
+        if (b == '"' || b == '\\') {
+            text += '\\';
+            text += char(b);
+        } else if (b >= 0x20 && b <= 0x7E) {
+            text += char(b);
+        } else {
+            // The trace's \xNN, with its backslash escaped for JSON.
+            text += "\\\\x";
+            text += hex[b >> 4];
+            text += hex[b & 15];
+        }
+    }
+    char t[32];
+    std::snprintf(t, sizeof t, "%.3f", double(w.timeUs - startUs) / 1000.0);
+    return std::string("{\"t_ms\":") + t + ",\"hex\":\"" + hexText + "\",\"text\":\"" + text + "\"}";
+}
+
+// Lets the LED window settle before any pulse: its first drawing on the
+// screen would end a pulse already started.
+void waitForWindowToSettle(TOptowin& opto)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (opto.isVisible() && opto.windowHandle() && !opto.windowHandle()->isExposed()
+           && waited.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QCoreApplication::processEvents();
+}
+
+int runPulse(const std::vector<std::string>& args)
+{
+    Options o;
+    if (const std::string problem = parseOptions(args, o); !problem.empty())
+        return usageError(problem);
+
+    SteadyClock clock;
+    const int64_t startUs = clock.nowUs();
+    SharedState state(clock);
+    state.notify = reportOnStderr;
+    loadParams(state);
+
+    // Always on the offscreen platform unless another one is asked for by
+    // name: the command needs no display, and a DISPLAY that cannot be
+    // reached (a stale one in a remote shell) must not stop it.
+    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); !platform || !*platform)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "quorvel";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+
+    const DrawingObjects drawing;
+    MountLink link(state);
+    std::vector<Write> sent;
+    link.setWriteObserver([&sent](int64_t timeUs, const uint8_t* bytes, size_t count) {
+        sent.push_back({timeUs, std::string(reinterpret_cast<const char*>(bytes), count)});
+    });
+
+    TOptowin opto(state, link, drawing, nullptr);
+    applyInterface(state, link, opto);
+    waitForWindowToSettle(opto);
+
+    std::string counts;
+    if (o.slew) {
+        slewArrowKey(state, link, opto, o.key);
+    } else {
+        Trackwin track(state, link, opto, drawing, nullptr);
+        state.trackingOn = true;
+        state.referenceX = state.regionX + state.centroidX + o.dx;
+        state.referenceY = state.regionY + state.centroidY + o.dy;
+        state.inhibitDecPlus = o.inhibitDecPlus;
+        state.inhibitDecMinus = o.inhibitDecMinus;
+        track.Correct(true);
+        const correction::Result& r = track.lastCorrection();
+        auto value = [&r](int v) { return r.valid ? std::to_string(v) : std::string("null"); };
+        counts = "\"ad_count\":" + value(r.ra.count) + ",\"ad_percent\":" + value(r.ra.percent)
+                 + ",\"dec_count\":" + value(r.dec.count) + ",\"dec_percent\":"
+                 + value(r.dec.percent) + ",";
+    }
+
+    // Every pulse started ends on its timer, stop strings included.
+    while (opto.anyPulseRunning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+    std::string json = "{" + counts + "\"sent\":[";
+    for (size_t i = 0; i < sent.size(); ++i) {
+        if (i > 0)
+            json += ",";
+        json += jsonWrite(sent[i], startUs);
+    }
+    json += "]}";
+    std::printf("%s\n", json.c_str());
+    return 0;
+}
+
+CommandRegistration reg("pulse", kUsage, runPulse);
+
+}  // namespace

@@ -1,0 +1,71 @@
+// The guide outputs: what the mount receives for a correction or key pulse on
+// one axis, and for a slew button held down and let go. One interface for the
+// relay box, the timed outputs ("LX 200", "Meade ETX", the LED window) and,
+// later, other mounts; the directions and the inhibits are settled above it
+// (signs.h, MountControl), so an output only turns a command into its own
+// bytes, strings or pulses, all through the MountChannel.
+#pragma once
+
+#include "core/guide/signs.h"
+
+class MountChannel;
+class PulseMachine;
+struct SharedState;
+
+// One pulse on one axis, in the two forms the outputs read: a signed length
+// for the outputs that time a pulse (or have it timed), and a relay code with
+// a count for the relay box, which times its pulses itself.
+struct AxisPulse {
+    GuideAxis axis = GuideAxis::Ra;
+    int lengthMs = 0;        // signed, signs.h
+    bool timed = true;       // false: an inhibit holds back the timed pulse
+    int relayCode = 0;       // 0..3
+    int relayCount = 0;      // 0..63
+};
+
+// A slew button, with its relay code after the inversion options.
+struct SlewCommand {
+    SlewButton button = SlewButton::North;
+    int relayCode = 0;
+};
+
+class GuideOutput {
+public:
+    virtual ~GuideOutput() = default;
+    virtual void pulse(const AxisPulse& p) = 0;
+    virtual void slewStart(const SlewCommand& s) = 0;
+    virtual void slewStop(const SlewCommand& s) = 0;
+};
+
+// "Rereridu standard": a command byte, 5 ms, the closing byte; a slew button's
+// byte and 5 ms on press, nothing on release.
+class RelayBoxOutput : public GuideOutput {
+public:
+    explicit RelayBoxOutput(MountChannel& channel) : channel_(channel) {}
+    void pulse(const AxisPulse& p) override;
+    void slewStart(const SlewCommand& s) override;
+    void slewStop(const SlewCommand&) override {}
+
+private:
+    MountChannel& channel_;
+};
+
+// "LX 200", "Meade ETX", "Diodes virtuelles" (and any unknown output, which
+// the correction treats as the LED window): pulses on the pulse machine; the
+// slew buttons send their strings on "LX 200" and "Meade ETX", read from
+// interfaceType at the moment of the press or release.
+class TimedPulseOutput : public GuideOutput {
+public:
+    TimedPulseOutput(SharedState& state, MountChannel& channel, PulseMachine& pulses)
+        : state_(state), channel_(channel), pulses_(pulses)
+    {
+    }
+    void pulse(const AxisPulse& p) override;
+    void slewStart(const SlewCommand& s) override;
+    void slewStop(const SlewCommand& s) override;
+
+private:
+    SharedState& state_;
+    MountChannel& channel_;
+    PulseMachine& pulses_;
+};

@@ -1,0 +1,89 @@
+// The channel of every command to the mount.
+#include "core/guide/mountchannel.h"
+
+#include <algorithm>
+
+#include "core/serial/serialline.h"
+#include "core/state.h"
+
+MountChannel::MountChannel(SharedState& state, SerialLine& line) : state_(state), line_(line) {}
+
+int MountChannel::addObserver(MountObserver observer)
+{
+    observers_.push_back({nextId_, std::move(observer)});
+    return nextId_++;
+}
+
+void MountChannel::removeObserver(int id)
+{
+    std::erase_if(observers_, [id](const Entry& e) { return e.id == id; });
+}
+
+void MountChannel::emit(MountEvent event)
+{
+    event.timeUs = state_.clock.nowUs();
+    // A copy: an observer may add or remove observers while it runs.
+    const std::vector<Entry> current = observers_;
+    for (const Entry& e : current)
+        e.observer(event);
+}
+
+void MountChannel::sendText(std::string_view text)
+{
+    MountEvent e;
+    e.kind = MountEvent::Kind::Text;
+    e.text = text;
+    emit(e);
+    line_.sendText(text);
+}
+
+void MountChannel::sendRelayByte(uint8_t byte)
+{
+    MountEvent e;
+    e.kind = MountEvent::Kind::RelayByte;
+    e.byte = byte;
+    emit(e);
+    line_.WritePortByte(line_.comBase, byte);
+}
+
+void MountChannel::runMountOp(MountOp op)
+{
+    const int32_t interfaceType = state_.params ? state_.params->interfaceType : int32_t(RelayBox);
+    for (std::string_view s : mountStrings(op, interfaceType))
+        sendText(s);
+}
+
+void MountChannel::lamp(GuideAxis axis, bool on, Direction direction)
+{
+    MountEvent e;
+    e.kind = MountEvent::Kind::Lamp;
+    e.axis = axis;
+    e.on = on;
+    e.direction = direction;
+    emit(e);
+}
+
+void MountChannel::timedPulse(Direction direction, int lengthMs)
+{
+    MountEvent e;
+    e.kind = MountEvent::Kind::TimedPulse;
+    e.axis = axisOf(direction);
+    e.direction = direction;
+    e.lengthMs = lengthMs;
+    emit(e);
+}
+
+void MountChannel::motion(GuideAxis axis, bool on, Direction direction)
+{
+    MountEvent e;
+    e.kind = MountEvent::Kind::Motion;
+    e.axis = axis;
+    e.on = on;
+    e.direction = direction;
+    emit(e);
+}
+
+void MountChannel::pauseMs(int ms)
+{
+    state_.clock.pauseMs(ms);
+}

@@ -1,0 +1,126 @@
+// The guiding session.
+#include "core/session.h"
+
+#include <algorithm>
+
+#include "core/guide/mountcontrol.h"
+#include "core/state.h"
+
+GuidingSession::GuidingSession(SharedState& state, MountControl& mount) : state_(state), mount_(mount) {}
+
+correction::Inputs correctionInputs(const SharedState& state, int dx, int dy)
+{
+    const tparam& p = *state.params;
+    correction::Inputs in;
+    in.dx = dx;
+    in.dy = dy;
+    in.focalLengthCm = p.focalLength;
+    in.pixelSizeUm = p.pixelSize;
+    in.raSpeedArcsecPerSec = p.raSpeed;
+    in.decSpeedArcsecPerSec = p.decSpeed;
+    in.invertRa = p.invertRa != 0;
+    in.invertDec = p.invertDec != 0;
+    in.inhibitDecPlus = state.inhibitDecPlus;
+    in.inhibitDecMinus = state.inhibitDecMinus;
+    return in;
+}
+
+void GuidingSession::apply(const Measurement& m)
+{
+    state_.detectionThreshold = m.threshold;
+    state_.greyHistogram = m.greyHistogram;
+    state_.columnCounts = m.columnCounts;
+    state_.rowCounts = m.rowCounts;
+    state_.population = m.population;
+    state_.peakLevel = m.peakLevel;
+    state_.centroidX = m.centroidX;
+    state_.centroidY = m.centroidY;
+}
+
+const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
+{
+    MeasureInputs in;
+    in.regionX = state_.regionX;
+    in.regionY = state_.regionY;
+    in.threshold = chooseThreshold(state_.manualThresholdOn, state_.manualThreshold, state_.peakLevel);
+    in.invert = state_.params && state_.params->darkSpotGuiding == 1;
+    in.trackingOn = state_.trackingOn;
+    in.referenceX = state_.referenceX;
+    in.referenceY = state_.referenceY;
+
+    last_ = CycleResult{};
+    last_.measurement = analysis.measure(picture, in);
+    apply(last_.measurement);
+    last_.tracking = state_.trackingOn;
+    if (last_.tracking) {
+        last_.dx = state_.errorX();
+        last_.dy = state_.errorY();
+        last_.correction = correction::compute(correctionInputs(state_, last_.dx, last_.dy));
+        if (sendsCorrections && last_.correction.valid) {
+            mount_.sendCorrection(last_.correction);
+            last_.sent = true;
+        }
+    }
+    notify(SessionEvent::Kind::Cycle, &last_);
+    return last_;
+}
+
+void GuidingSession::startTracking()
+{
+    state_.referenceX = state_.regionX + state_.centroidX;
+    state_.referenceY = state_.regionY + state_.centroidY;
+    state_.trackingOn = true;
+    notify(SessionEvent::Kind::Started);
+}
+
+void GuidingSession::stopTracking()
+{
+    state_.trackingOn = false;
+    notify(SessionEvent::Kind::Stopped);
+}
+
+void GuidingSession::suspend()
+{
+    state_.trackingOn = false;
+    notify(SessionEvent::Kind::Suspended);
+}
+
+void GuidingSession::resume()
+{
+    state_.trackingOn = true;
+    notify(SessionEvent::Kind::Resumed);
+}
+
+void GuidingSession::moveLock(int referenceX, int referenceY)
+{
+    state_.referenceX = referenceX;
+    state_.referenceY = referenceY;
+    notify(SessionEvent::Kind::LockMoved);
+}
+
+DarkArmingStep GuidingSession::acquireDark(const PixelView& picture)
+{
+    const DarkArmingStep step = advanceDarkArming(state_.darkPending);
+    if (step.captureNow)
+        analysis.CaptureDark(picture);
+    return step;
+}
+
+int GuidingSession::addListener(std::function<void(const SessionEvent&)> listener)
+{
+    listeners_.push_back({nextId_, std::move(listener)});
+    return nextId_++;
+}
+
+void GuidingSession::removeListener(int id)
+{
+    std::erase_if(listeners_, [id](const Entry& e) { return e.id == id; });
+}
+
+void GuidingSession::notify(SessionEvent::Kind kind, const CycleResult* cycle)
+{
+    const SessionEvent e{kind, cycle};
+    const std::vector<Entry> current = listeners_;
+    for (const Entry& entry : current)
+        entry.listener(e);
+}

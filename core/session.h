@@ -1,0 +1,96 @@
+// The guiding session: the guider's one job, measure the star and push it
+// back. Given the picture, a measurement cycle measures the analysis region,
+// updates the shared state from the result in one place and, while tracking,
+// computes the correction and hands it to the mount. Tracking on and off, the
+// lock position and the dark frame are switched here, whichever window or
+// command asks. The windows, `quorvel pulse` and the headless guider all
+// drive this one object; it runs on one thread and never waits except for the
+// 5 ms gaps the outputs need.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "core/guide/correction.h"
+#include "core/measure/darkarming.h"
+#include "core/measure/measure.h"
+
+struct SharedState;
+class MountControl;
+
+struct CycleResult {
+    Measurement measurement;
+    bool tracking = false;          // trackingOn when the cycle ran
+    int dx = 0;                     // guiding error, reference minus star (tracking only)
+    int dy = 0;
+    correction::Result correction;  // computed while tracking
+    bool sent = false;              // the correction went to the mount
+};
+
+struct SessionEvent {
+    enum class Kind {
+        Started,    // tracking on with a new lock ("Track")
+        Stopped,    // tracking off ("Track")
+        Suspended,  // tracking off, lock kept ("Suspend")
+        Resumed,    // tracking on again, lock kept ("Re-start")
+        LockMoved,  // the lock position changed while tracking
+        Cycle,      // a measurement cycle ran (cycle is set)
+    };
+    Kind kind = Kind::Cycle;
+    const CycleResult* cycle = nullptr;
+};
+
+class GuidingSession {
+public:
+    GuidingSession(SharedState& state, MountControl& mount);
+    GuidingSession(const GuidingSession&) = delete;
+    GuidingSession& operator=(const GuidingSession&) = delete;
+
+    // The zoom frame, the dark frame and "Util. noir".
+    StarAnalysis analysis;
+
+    // One measurement cycle on this picture.
+    const CycleResult& measureCycle(const PixelView& picture);
+    const CycleResult& lastCycle() const { return last_; }
+
+    // "Track": the lock is the star's position of the last cycle.
+    void startTracking();
+    void stopTracking();
+    // "Suspend" and "Re-start": tracking off and on again, the lock kept.
+    void suspend();
+    void resume();
+    // Moves the lock while keeping tracking as it is (a dither).
+    void moveLock(int referenceX, int referenceY);
+
+    // "Acq Noir" (and the acquisition tick while a capture is armed).
+    DarkArmingStep acquireDark(const PixelView& picture);
+    void setUseDarkFrame(bool on) { analysis.useDarkFrame = on; }
+
+    // False: corrections are computed and shown but nothing is sent (a run
+    // that measures the drift).
+    bool sendsCorrections = true;
+
+    // Listeners are called in the order added, after the change they report.
+    int addListener(std::function<void(const SessionEvent&)> listener);
+    void removeListener(int id);
+
+    MountControl& mount() { return mount_; }
+    SharedState& state() { return state_; }
+
+private:
+    void notify(SessionEvent::Kind kind, const CycleResult* cycle = nullptr);
+    void apply(const Measurement& m);
+
+    SharedState& state_;
+    MountControl& mount_;
+    CycleResult last_;
+    struct Entry {
+        int id;
+        std::function<void(const SessionEvent&)> listener;
+    };
+    std::vector<Entry> listeners_;
+    int nextId_ = 1;
+};
+
+// The correction's inputs from the settings and the main window's inhibits.
+correction::Inputs correctionInputs(const SharedState& state, int dx, int dy);

@@ -1,0 +1,19 @@
+// The guiding core on a QtCore event loop: the core objects with the precise
+// pulse timer that ends their pulses. The windows and the command line build
+// one per run.
+#pragma once
+
+#include "core/guider.h"
+#include "qt/pulsetimer.h"
+
+struct SharedState;
+
+class GuiderHost {
+public:
+    explicit GuiderHost(SharedState& state);
+    GuiderHost(const GuiderHost&) = delete;
+    GuiderHost& operator=(const GuiderHost&) = delete;
+
+    PulseTimer timer;  // declared first: the core stops its pulses through it
+    GuiderCore core;
+};

@@ -1,0 +1,192 @@
+// What reaches the mount for an arrow key, a slew button and a correction on
+// every output, at every sign and inversion: the sign table as the channel's
+// observers see it (the serial line itself is tested apart).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/corerig.h"
+#include "core/guide/relaybox.h"
+#include "ptyline.h"
+
+#include <cerrno>
+#include <climits>
+
+namespace {
+using Strings = std::vector<std::string>;
+}
+
+TEST(MountControl, ArrowKeysOnBothPathsWithBothInversions)
+{
+    struct Case {
+        ArrowKey key;
+        bool invertRa, invertDec;
+        std::string move;  // timed path: a one-second pulse with this move string
+        GuideAxis axis;
+        uint8_t relayFirst, relayClosing;  // relay box, count 35
+    } cases[] = {
+        // "Inverse DEC" swaps left and right, "Inverse AD" up and down.
+        {ArrowKey::Left, false, false, "#:Me#", GuideAxis::Ra, 0x8C, 0x01},
+        {ArrowKey::Right, false, false, "#:Mw#", GuideAxis::Ra, 0x8D, 0x00},
+        {ArrowKey::Up, false, false, "#:Ms#", GuideAxis::Dec, 0x8E, 0x03},
+        {ArrowKey::Down, false, false, "#:Mn#", GuideAxis::Dec, 0x8F, 0x02},
+        {ArrowKey::Left, false, true, "#:Mw#", GuideAxis::Ra, 0x8D, 0x00},
+        {ArrowKey::Right, false, true, "#:Me#", GuideAxis::Ra, 0x8C, 0x01},
+        {ArrowKey::Up, false, true, "#:Ms#", GuideAxis::Dec, 0x8E, 0x03},
+        {ArrowKey::Left, true, false, "#:Me#", GuideAxis::Ra, 0x8C, 0x01},
+        {ArrowKey::Up, true, false, "#:Mn#", GuideAxis::Dec, 0x8F, 0x02},
+        {ArrowKey::Down, true, false, "#:Ms#", GuideAxis::Dec, 0x8E, 0x03},
+        {ArrowKey::Down, true, true, "#:Ms#", GuideAxis::Dec, 0x8E, 0x03},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "key " << int(c.key) << " invert " << c.invertRa << c.invertDec);
+        for (int output : {Lx200, RelayBox}) {
+            CoreRig rig(output);
+            rig.state.params->invertRa = c.invertRa;
+            rig.state.params->invertDec = c.invertDec;
+            rig.clock.advanceMs(3);
+            rig.core.mount.arrowKey(c.key);
+            if (output == Lx200) {
+                ASSERT_FALSE(rig.texts().empty());
+                EXPECT_EQ(rig.texts().back(), c.move);
+                EXPECT_EQ(rig.timer.deadline(c.axis), 1003000);
+                EXPECT_TRUE(rig.relayBytes().empty());
+            } else {
+                EXPECT_EQ(rig.relayBytes(), (std::string{char(c.relayFirst), char(c.relayClosing)}));
+                EXPECT_EQ(rig.seen[1].timeUs - rig.seen[0].timeUs, 5000);
+                EXPECT_TRUE(rig.texts().empty());
+                EXPECT_FALSE(rig.core.pulses.anyPulsing());
+            }
+        }
+    }
+}
+
+TEST(MountControl, SlewButtonsPressAndReleaseOnEveryOutput)
+{
+    struct Case {
+        int interfaceType;
+        bool invertRa, invertDec;
+        SlewButton button;
+        Strings press, release;
+        std::string relay;
+    };
+    const Case cases[] = {
+        {Lx200, false, false, SlewButton::West, {"#:RG#", "#:Mw#"}, {"#:Qw#"}, ""},
+        {Lx200, true, true, SlewButton::North, {"#:RG#", "#:Mn#"}, {"#:Qn#"}, ""},  // strings never swapped
+        {MeadeEtx, false, false, SlewButton::North, {"#:Mn#"}, {"#:Q#"}, ""},
+        {MeadeEtx, false, true, SlewButton::East, {"#:Me#"}, {"#:Q#"}, ""},
+        {RelayBox, false, true, SlewButton::East, {}, {}, "\xFC"},   // "E" with DEC inverted is code 0
+        {RelayBox, true, false, SlewButton::South, {}, {}, "\xFE"},  // "S" with AD inverted is code 2
+        {RelayBox, true, false, SlewButton::West, {}, {}, "\xFC"},   // AD inversion leaves W alone
+        {RelayBox, false, false, SlewButton::North, {}, {}, "\xFE"},
+        {VirtualLeds, false, false, SlewButton::East, {}, {}, ""},
+        {99, false, false, SlewButton::East, {}, {}, ""},  // a crafted settings file
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "output " << c.interfaceType << " button " << int(c.button));
+        CoreRig rig(c.interfaceType);
+        rig.state.params->invertRa = c.invertRa;
+        rig.state.params->invertDec = c.invertDec;
+        rig.core.mount.slewPress(c.button);
+        EXPECT_EQ(rig.takeTexts(), c.press);
+        rig.core.mount.slewRelease(c.button);
+        EXPECT_EQ(rig.texts(), c.release);
+        EXPECT_EQ(rig.relayBytes(), "");
+        EXPECT_FALSE(rig.core.pulses.anyPulsing());
+    }
+    for (const Case& c : cases) {
+        if (c.relay.empty())
+            continue;
+        CoreRig rig(c.interfaceType);
+        rig.state.params->invertRa = c.invertRa;
+        rig.state.params->invertDec = c.invertDec;
+        rig.core.mount.slewPress(c.button);
+        rig.core.mount.slewRelease(c.button);
+        EXPECT_EQ(rig.relayBytes(), c.relay) << int(c.button);
+    }
+}
+
+TEST(MountControl, ReleaseSendsTheStopOfTheOutputChosenThen)
+{
+    CoreRig rig(Lx200);
+    rig.core.mount.slewPress(SlewButton::East);
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:RG#", "#:Me#"}));
+    rig.state.params->interfaceType = MeadeEtx;
+    rig.core.mount.slewRelease(SlewButton::East);
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:Q#"}));
+    rig.state.params->interfaceType = RelayBox;
+    rig.core.mount.slewRelease(SlewButton::East);
+    EXPECT_TRUE(rig.seen.empty());
+}
+
+TEST(MountControl, CorrectionGoesToTheOutputWithTheAxisGapAndTheInhibits)
+{
+    correction::Inputs in;
+    in.focalLengthCm = 100;
+    in.pixelSizeUm = 10;
+    in.raSpeedArcsecPerSec = in.decSpeedArcsecPerSec = 7.5;
+    in.dx = 2;
+    in.dy = -1;
+
+    {   // Relay box: AD pair, 5 ms, DEC pair, 15 ms in all; inhibits ignored.
+        CoreRig rig(RelayBox);
+        in.inhibitDecPlus = true;
+        rig.core.mount.sendCorrection(correction::compute(in));
+        EXPECT_EQ(rig.relayBytes(), std::string("\x89\x00\x46\x03", 4));
+        EXPECT_EQ(rig.clock.nowUs(), 15000);
+    }
+    {   // Timed: AD -510 ms, 5 ms, DEC +255 ms; "Inhibe DEC+" drops the DEC pulse.
+        CoreRig rig(Lx200);
+        in.inhibitDecPlus = false;
+        rig.core.mount.sendCorrection(correction::compute(in));
+        EXPECT_EQ(rig.texts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}));
+        EXPECT_EQ(rig.timer.deadline(GuideAxis::Ra), 510000);
+        EXPECT_EQ(rig.timer.deadline(GuideAxis::Dec), 5000 + 255000);
+
+        CoreRig inhibited(Lx200);
+        in.inhibitDecPlus = true;
+        inhibited.core.mount.sendCorrection(correction::compute(in));
+        EXPECT_EQ(inhibited.texts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#"}));
+        EXPECT_FALSE(inhibited.core.pulses.pulsing(GuideAxis::Dec));
+    }
+    {   // Unusable optics: nothing at all, no wait.
+        CoreRig rig(Lx200);
+        in.focalLengthCm = 0;
+        rig.core.mount.sendCorrection(correction::compute(in));
+        EXPECT_TRUE(rig.seen.empty());
+        EXPECT_EQ(rig.clock.nowUs(), 0);
+    }
+}
+
+TEST(MountControl, ApplyingTheOutputOpensThePortOrShowsTheLeds)
+{
+    ScopedEnv noPort("QUORVEL_COM1", "/nonexistent/quorvel-test");
+    struct Case { int type; bool opens; InterfaceApplied::LedWindow led; } cases[] = {
+        {RelayBox, true, InterfaceApplied::LedWindow::Hide},
+        {Lx200, true, InterfaceApplied::LedWindow::Leave},
+        {MeadeEtx, true, InterfaceApplied::LedWindow::Leave},
+        {VirtualLeds, false, InterfaceApplied::LedWindow::Show},
+        {-1, false, InterfaceApplied::LedWindow::Leave},
+    };
+    for (const Case& c : cases) {
+        CoreRig rig(c.type);
+        const InterfaceApplied a = rig.core.mount.applyInterface();
+        EXPECT_EQ(a.port.has_value(), c.opens) << c.type;
+        EXPECT_EQ(a.ledWindow, c.led) << c.type;
+        if (a.port) {
+            EXPECT_FALSE(a.port->ok);
+            EXPECT_EQ(a.port->portName, "COM1");
+            EXPECT_EQ(a.port->device, "/nonexistent/quorvel-test");
+            EXPECT_EQ(a.port->error, ENOENT);
+        }
+    }
+    // A port number no device can have: the name says it, the +1 never overflows.
+    CoreRig rig(Lx200);
+    rig.state.params->comPort = INT_MAX;
+    const InterfaceApplied a = rig.core.mount.applyInterface();
+    ASSERT_TRUE(a.port);
+    EXPECT_FALSE(a.port->ok);
+    EXPECT_EQ(a.port->portName, "COM" + std::to_string(INT_MAX));
+    EXPECT_TRUE(a.port->device.empty());
+}

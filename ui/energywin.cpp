@@ -1,0 +1,159 @@
+// The energy graph window: error counting, the off-screen picture and the two
+// copies that bring it to the window around the buttons.
+#include "ui/energywin.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPushButton>
+
+#include "ui/graphscale.h"
+
+namespace {
+constexpr int kBarFull = 150;        // the fullest bin's bar, pixels
+constexpr int kAdBaseline = 170;
+constexpr int kDecBaseline = 350;
+// The graphs reach the window in two pieces, so the buttons between
+// y = 385 and 435 are never drawn over.
+const QRect kGraphArea(0, 0, 100, 355);
+const QRect kClockBand(0, 440, 100, 20);
+constexpr int kClockBandTarget = 435;
+constexpr int kClockY = 445;
+
+QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int y)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::number(id));
+    b->setProperty("controlId", id);
+    b->setGeometry(x, y, 80, 20);
+    return b;
+}
+}  // namespace
+
+specwin::specwin(SharedState& state, const DrawingObjects& drawing, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      state_(state),
+      drawing_(drawing),
+      offscreen_(kWidth, kHeight, QImage::Format_RGB32),
+      shown_(kWidth, kHeight, QImage::Format_RGB32)
+{
+    setWindowTitle(QStringLiteral("Energie"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    move(state_.mainX + kOffsetFromMain, state_.mainY);
+    setFixedSize(kWidth, kHeight);
+    offscreen_.fill(Qt::black);
+    shown_.fill(Qt::black);
+
+    suspendButton_ = makeButton(this, kSuspendId, QString(), 10, 385);
+    resetButton_ = makeButton(this, kResetId, QStringLiteral("Reset"), 10, 415);
+    connect(suspendButton_, &QPushButton::clicked, this, &specwin::ToggleSuspend);
+    connect(resetButton_, &QPushButton::clicked, this, &specwin::ResetGraph);
+
+    clearCounters();
+    startTick = state_.clock.nowMs();
+    hide();
+}
+
+QPushButton* specwin::button(int id) const
+{
+    if (id == kSuspendId)
+        return suspendButton_;
+    if (id == kResetId)
+        return resetButton_;
+    return nullptr;
+}
+
+void specwin::clearCounters()
+{
+    binsX.fill(0);
+    binsY.fill(0);
+    binsX[graphscale::kZeroErrorBin] = 1;
+    binsY[graphscale::kZeroErrorBin] = 1;
+}
+
+void specwin::ResetGraph()
+{
+    clearCounters();
+    suspendButton_->setText(QStringLiteral("Suspend"));
+    state_.graphSuspended = false;
+    startTick = state_.clock.nowMs();
+}
+
+void specwin::ToggleSuspend()
+{
+    // Either way startTick swaps between "clock at zero elapsed" and
+    // "elapsed so far", so the clock resumes where it stopped.
+    startTick = state_.clock.nowMs() - startTick;
+    if (state_.graphSuspended) {
+        suspendButton_->setText(QStringLiteral("Suspend"));
+        state_.trackingOn = true;
+        state_.graphSuspended = false;
+    } else {
+        suspendButton_->setText(QStringLiteral("Re-start"));
+        state_.trackingOn = false;
+        state_.graphSuspended = true;
+    }
+}
+
+void specwin::drawBars(QPainter& p, const std::array<uint32_t, 50>& bins, int baseline)
+{
+    const int64_t m = graphscale::largestOrOne(std::span<const uint32_t>(bins));
+    const QColor colour = drawing_.orangePen.color();
+    for (int i = 0; i < graphscale::kErrorBins; ++i) {
+        const int h = graphscale::linearHeight(bins[i], m, kBarFull);
+        const auto r = graphscale::axisLinePixels(2 * i, baseline, 2 * i, baseline - h);
+        if (!r.empty())
+            p.fillRect(QRect(r.x, r.y, r.width, r.height), colour);
+    }
+}
+
+void specwin::Plot()
+{
+    if (state_.graphSuspended)
+        return;
+
+    if (auto i = graphscale::errorBin(state_.errorX()))
+        ++binsX[*i];
+    if (auto i = graphscale::errorBin(state_.errorY()))
+        ++binsY[*i];
+
+    offscreen_.fill(Qt::black);
+    {
+        QPainter p(&offscreen_);
+        drawBars(p, binsX, kAdBaseline);
+        drawBars(p, binsY, kDecBaseline);
+
+        setOpaqueText(p, drawing_.labelFont, Colours::amber);
+        drawTextAt(p, 20, 5, QStringLiteral("X"));
+        drawTextAt(p, 20, 190, QStringLiteral("Y"));
+
+        const auto clock = graphscale::clockText(state_.clock.nowMs() - startTick);
+        drawTextAt(p, 10, kClockY, QString::fromStdString(clock.hours));
+        drawTextAt(p, 40, kClockY, QString::fromStdString(clock.minutes));
+        drawTextAt(p, 70, kClockY, QString::fromStdString(clock.seconds));
+    }
+
+    const QRect bandTarget(0, kClockBandTarget, kClockBand.width(), kClockBand.height());
+    {
+        QPainter w(&shown_);
+        w.drawImage(kGraphArea.topLeft(), offscreen_, kGraphArea);
+        w.drawImage(bandTarget.topLeft(), offscreen_, kClockBand);
+    }
+    update(kGraphArea);
+    update(bandTarget);
+}
+
+void specwin::showEvent(QShowEvent* e)
+{
+    // A window that comes on screen shows black; the graphs come back at the
+    // next Plot.
+    shown_.fill(Qt::black);
+    QWidget::showEvent(e);
+}
+
+void specwin::paintEvent(QPaintEvent* e)
+{
+    QPainter p(this);
+    for (const QRect& r : e->region())
+        p.drawImage(r.topLeft(), shown_, r);
+}

@@ -1,0 +1,10 @@
+// The windowed program.
+#include "ui/gui_qt.h"
+
+#include "ui/ravozuzwin.h"
+
+int runGuiProgram(int argc, char** argv)
+{
+    TcamApp app;
+    return app.run(argc, argv);
+}

@@ -1,0 +1,299 @@
+// The main window, its slew buttons and the application object.
+#include "ui/ravozuzwin.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+
+#include "ui/zoomwin.h"
+#include "ui/messagebox_qt.h"
+#include "core/state.h"
+#include "ui/keyslew_qt.h"
+#include "core/guide/relaybox.h"
+#include "core/serial/serialline.h"
+#include "core/settings/paramsfile.h"
+
+// ---------------------------------------------------------------- TpButton
+
+TpButton::TpButton(SharedState& state, MountLink& link, RavozuzMainWindow* parent, int id,
+                   const QString& caption, int x, int y, int w, int h, const char* lxMoveText,
+                   const char* lxStopText, int dir, const char* etxMoveText,
+                   const char* etxStopText)
+    : QPushButton(caption, parent),
+      lxMove(QString::fromLatin1(lxMoveText)),
+      lxStop(QString::fromLatin1(lxStopText)),
+      etxMove(QString::fromLatin1(etxMoveText)),
+      etxStop(QString::fromLatin1(etxStopText)),
+      direction(dir),
+      state_(state),
+      link_(link),
+      owner_(parent)
+{
+    setObjectName(QString::number(id));
+    setProperty("id", id);
+    setGeometry(x, y, w, h);
+    setAutoDefault(false);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void TpButton::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        // "Inverse DEC" swaps W and E, "Inverse AD" swaps N and S: the slew
+        // buttons pair the options the other way round from the corrections.
+        int code = direction;
+        if ((direction == 0 || direction == 1) && state_.params->invertDec)
+            code = 1 - direction;
+        else if ((direction == 2 || direction == 3) && state_.params->invertRa)
+            code = 5 - direction;
+        switch (state_.params->interfaceType) {
+        case RelayBox:
+            sendRelaySlewButton(link_, code);
+            break;
+        case Lx200:
+            link_.sendText("#:RG#");
+            link_.sendText(lxMove.toStdString());
+            break;
+        case MeadeEtx:
+            link_.sendText(etxMove.toStdString());
+            break;
+        default:
+            break;
+        }
+    }
+    QPushButton::mousePressEvent(e);
+}
+
+void TpButton::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        // The stop of the output chosen now, whatever the press sent.
+        if (state_.params->interfaceType == Lx200)
+            link_.sendText(lxStop.toStdString());
+        else if (state_.params->interfaceType == MeadeEtx)
+            link_.sendText(etxStop.toStdString());
+    }
+    QPushButton::mouseReleaseEvent(e);
+    if (e->button() == Qt::LeftButton && owner_)
+        owner_->takeFocus();
+}
+
+// ------------------------------------------------------------ RavozuzWindow
+
+namespace {
+QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int y, int w, int h)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::number(id));
+    b->setProperty("id", id);
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QCheckBox* makeCheckBox(QWidget* parent, int id, int x, int y)
+{
+    auto* c = new QCheckBox(parent);
+    c->setObjectName(QString::number(id));
+    c->setProperty("id", id);
+    c->setGeometry(x, y, 13, 13);
+    return c;
+}
+
+QIcon programIcon()
+{
+    // A guide star in a reticle.
+    QPixmap pm(32, 32);
+    pm.fill(QColor(100, 100, 100));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(240, 240, 0), 2));
+    p.drawLine(16, 2, 16, 10);
+    p.drawLine(16, 22, 16, 30);
+    p.drawLine(2, 16, 10, 16);
+    p.drawLine(22, 16, 30, 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16, 16), 4, 4);
+    return QIcon(pm);
+}
+}  // namespace
+
+QPoint RavozuzWindow::initialPosition(int screenWidth, int screenHeight)
+{
+    // C++ division truncates toward zero, as the placement wants.
+    return QPoint((screenWidth - 640) / 2, (screenHeight - 486) / 2);
+}
+
+RavozuzWindow::RavozuzWindow(SharedState& state, MountLink& link)
+    : state_(state), link_(link)
+{
+    setWindowTitle(QStringLiteral("Quorvel  1.85 + guidage solaire"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(clientWidth, clientHeight);
+    setFocusPolicy(Qt::StrongFocus);
+
+    QSize screen(1024, 768);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        screen = s->size();
+    state_.captionHeight = 18;
+    state_.frameWidth = 4;
+    const QPoint pos = initialPosition(screen.width(), screen.height());
+    move(pos);
+    state_.mainX = pos.x();
+    state_.mainY = pos.y();
+
+    // The video buttons wait for the camera drivers; until then they stay
+    // visible but cannot be pressed.
+    makeButton(this, 400, QStringLiteral("Source"), 330, 10, 90, 20)->setEnabled(false);
+    makeButton(this, 401, QStringLiteral("Format"), 330, 40, 90, 20)->setEnabled(false);
+    makeButton(this, 402, QStringLiteral("Adjust"), 330, 70, 90, 20)->setEnabled(false);
+    new TpButton(state_, link_, this, 351, QStringLiteral("N"), 465, 15, 25, 25, "#:Mn#", "#:Qn#", 2,
+                 "#:Mn#", "#:Q#");
+    new TpButton(state_, link_, this, 350, QStringLiteral("S"), 465, 65, 25, 25, "#:Ms#", "#:Qs#", 3,
+                 "#:Ms#", "#:Q#");
+    new TpButton(state_, link_, this, 348, QStringLiteral("W"), 440, 40, 25, 25, "#:Mw#", "#:Qw#", 0,
+                 "#:Mw#", "#:Q#");
+    new TpButton(state_, link_, this, 349, QStringLiteral("E"), 490, 40, 25, 25, "#:Me#", "#:Qe#", 1,
+                 "#:Me#", "#:Q#");
+    QPushButton* plus = makeButton(this, 346, QStringLiteral("+"), 340, 172, 25, 16);
+    QPushButton* minus = makeButton(this, 347, QStringLiteral("-"), 340, 192, 25, 16);
+    manualBox = makeCheckBox(this, 365, 450, 192);
+    inhibitDecMinusBox = makeCheckBox(this, 366, 340, 120);
+    inhibitDecPlusBox = makeCheckBox(this, 367, 340, 140);
+
+    connect(plus, &QPushButton::clicked, this, &RavozuzWindow::ThresholdUp);
+    connect(minus, &QPushButton::clicked, this, &RavozuzWindow::ThresholdDown);
+    connect(manualBox, &QCheckBox::clicked, this, &RavozuzWindow::ManualToggled);
+    connect(inhibitDecMinusBox, &QCheckBox::clicked, this, &RavozuzWindow::InhibitMinusToggled);
+    connect(inhibitDecPlusBox, &QCheckBox::clicked, this, &RavozuzWindow::InhibitPlusToggled);
+
+    // Setup: the manual threshold, then the analysis panel (which loads the
+    // settings and applies the guiding output).
+    state_.manualThreshold = 32;
+    zoomWindow = new tzoomwin(state_, link_, drawing_, this);
+    state_.captureRunning = false;
+}
+
+RavozuzWindow::~RavozuzWindow()
+{
+    saveParams(state_);
+    delete zoomWindow;
+    zoomWindow = nullptr;
+}
+
+void RavozuzWindow::moveEvent(QMoveEvent* e)
+{
+    RavozuzMainWindow::moveEvent(e);
+    state_.mainX = x();
+    state_.mainY = y();
+}
+
+void RavozuzWindow::ThresholdUp()
+{
+    if (state_.manualThreshold < 63)
+        ++state_.manualThreshold;
+    DrawLabels();
+}
+
+void RavozuzWindow::ThresholdDown()
+{
+    if (state_.manualThreshold > 0)
+        --state_.manualThreshold;
+    DrawLabels();
+    takeFocus();
+}
+
+void RavozuzWindow::ManualToggled()
+{
+    state_.beep();
+    if (manualBox->isChecked()) {
+        // Manual mode starts from the threshold the last measurement used.
+        state_.manualThreshold = state_.detectionThreshold;
+        DrawLabels();
+        state_.manualThresholdOn = true;
+    } else {
+        state_.manualThresholdOn = false;
+    }
+    takeFocus();
+}
+
+void RavozuzWindow::InhibitMinusToggled()
+{
+    state_.inhibitDecMinus = inhibitDecMinusBox->isChecked();
+    takeFocus();
+}
+
+void RavozuzWindow::InhibitPlusToggled()
+{
+    state_.inhibitDecPlus = inhibitDecPlusBox->isChecked();
+    takeFocus();
+}
+
+void RavozuzWindow::keyPressEvent(QKeyEvent* e)
+{
+    if (!slewForKey(state_, link_, *zoomWindow->optoWindow, e->key()))
+        RavozuzMainWindow::keyPressEvent(e);
+}
+
+void RavozuzWindow::DrawLabels()
+{
+    thresholdText = QString::number(state_.manualThreshold);
+    update(QRect(360, 120, 170, 90));
+}
+
+void RavozuzWindow::DrawLabel(QPainter& p, const QString& text, int x, int y, int width)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(100, 100, 100));
+    p.drawRect(x, y, width, 14);  // erases the previous text of the box
+    p.setFont(drawing_.labelFont);
+    p.setPen(Colours::labelYellow);
+    drawTextAt(p, x, y, text);
+}
+
+void RavozuzWindow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    // Grey client area with a black line along its top and left edges.
+    p.fillRect(rect(), QColor(100, 100, 100));
+    p.setPen(Qt::black);
+    p.drawLine(0, 0, width() - 1, 0);
+    p.drawLine(0, 0, 0, height() - 1);
+    // Frame round the manual-threshold group: (325, 168)-(531, 212).
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(325, 168, 531 - 325 - 1, 212 - 168 - 1);
+    thresholdText = QString::number(state_.manualThreshold);
+    DrawLabel(p, QStringLiteral("Seuil manuel"), 375, 172, 50);
+    DrawLabel(p, QStringLiteral("Manuel"), 470, 192, 50);
+    DrawLabel(p, QStringLiteral("Inhibe DEC-"), 360, 120, 50);
+    DrawLabel(p, QStringLiteral("Inhibe DEC+"), 360, 140, 50);
+    DrawLabel(p, thresholdText, 400, 192, 20);
+}
+
+// ------------------------------------------------------------------ TcamApp
+
+int TcamApp::run(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    SteadyClock clock;
+    SharedState state(clock);
+    state.notify = messageBoxNotifier();
+    state.beep = [] { QApplication::beep(); };
+    MountLink link(state);
+    int result;
+    {
+        RavozuzWindow w(state, link);
+        app.setWindowIcon(programIcon());
+        w.setWindowIcon(programIcon());
+        w.show();
+        w.takeFocus();
+        result = app.exec();
+    }
+    return result;
+}

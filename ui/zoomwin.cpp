@@ -1,0 +1,263 @@
+// The analysis panel: construction in the order the rest of the program
+// relies on (settings loaded before any window reads them, output applied
+// last), the measurement cycle, the dark-frame and tracking controls and the
+// zoom display.
+#include "ui/zoomwin.h"
+
+#include <QCheckBox>
+#include <QPainter>
+#include <QPushButton>
+
+#include <cstring>
+
+#include "core/measure/darkarming.h"
+#include "ui/zoommarks.h"
+#include "ui/interface_qt.h"
+#include "core/settings/paramsfile.h"
+#include "ui/parawin.h"
+
+namespace {
+constexpr int kWidth = 320;
+constexpr int kHeight = 460;
+constexpr int kRegion = StarAnalysis::regionSize;
+}  // namespace
+
+tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& drawing, RavozuzMainWindow* parent)
+    : QWidget(parent), state_(state), mount_(mount), drawing_(drawing), mainWindow(parent)
+{
+    setGeometry(1, 4, kWidth, kHeight);
+    // Off-screen surface (what the window shows) and the zoom picture's 8-bit
+    // image, through which level i shows as grey 4i + 3. They exist before
+    // anything below can let the window paint (a message box of the output).
+    memoryBitmap = QImage(kWidth, kHeight, QImage::Format_RGB32);
+    memoryBitmap.fill(Qt::black);
+    zoomHeader = QImage(kRegion, kRegion, QImage::Format_Indexed8);
+    const auto table = greyPalette();
+    zoomHeader.setColorTable(QList<QRgb>(table.begin(), table.end()));
+    zoomHeader.fill(0);
+    state_.regionX = 110;
+    state_.regionY = 70;
+    state_.centroidX = 0;
+    state_.centroidY = 0;
+
+    // The record starts from its defaults (speeds 12 and 14 arcseconds per
+    // second); the file of the current directory replaces them when it holds
+    // a record, and fills the working copies of the three levels.
+    loadParams(state_);
+
+    histWindow = new THistwin(state_, drawing_, parent);
+    histWindow->show();
+    optoWindow = new TOptowin(state_, mount_, drawing_, parent);
+    optoWindow->hide();
+    graphWindow = new specwin(state_, drawing_, parent);
+    graphWindow->hide();
+    trackWindow = new Trackwin(state_, mount_, *optoWindow, drawing_, parent);
+    trackWindow->show();
+
+    darkCheckBox = makeCheckBox(DarkBoxId, 10, 275);
+    darkButton_ = makeButton(DarkButtonId, kAcquireDarkText, 10, 250, 75, 20);
+    trackButton_ = makeButton(TrackButtonId, "Track", 10, 365, 75, 30);
+    reticleCheckBox = makeCheckBox(ReticleBoxId, 10, 345);
+    paramButton_ = makeButton(ParamButtonId, "Param", 10, 295, 75, 20);
+    // Timed photography is not offered yet: the button is there, inactive.
+    photoButton_ = makeButton(PhotoButtonId, "Photo", 10, 320, 75, 20);
+    photoButton_->setEnabled(false);
+
+    connect(darkCheckBox, &QCheckBox::clicked, this, &tzoomwin::useDarkFrameClicked);
+    connect(darkButton_, &QPushButton::clicked, this, &tzoomwin::AcquireDark);
+    connect(trackButton_, &QPushButton::clicked, this, &tzoomwin::ToggleTracking);
+    connect(reticleCheckBox, &QCheckBox::clicked, this, &tzoomwin::reticleClicked);
+    connect(paramButton_, &QPushButton::clicked, this, &tzoomwin::EditParameters);
+
+    analysis.useDarkFrame = false;
+    state_.trackingOn = false;
+    state_.manualThresholdOn = false;
+    state_.peakLevel = 0;
+    state_.population = 0;
+    state_.greyHistogram.fill(0);
+    state_.columnCounts.fill(0);
+    state_.rowCounts.fill(0);
+
+    ApplyInterface();
+
+    paintBackground();
+    show();
+}
+
+QPushButton* tzoomwin::makeButton(ControlId id, const char* text, int x, int y, int w, int h)
+{
+    auto* b = new QPushButton(QString::fromUtf8(text), this);
+    b->setObjectName(QString::number(id));
+    b->setGeometry(x, y, w, h);
+    return b;
+}
+
+QCheckBox* tzoomwin::makeCheckBox(ControlId id, int x, int y)
+{
+    // The label is painted beside the box, not part of the control.
+    auto* b = new QCheckBox(this);
+    b->setObjectName(QString::number(id));
+    b->setGeometry(x, y, 13, 13);
+    return b;
+}
+
+void tzoomwin::giveFocusBack()
+{
+    if (mainWindow)
+        mainWindow->takeFocus();
+}
+
+void tzoomwin::MeasureCycle()
+{
+    analysis.MeasureStar(state_, state_.picture.view());
+    if (mainWindow)
+        mainWindow->DrawLabels();
+    histWindow->Plot();
+    trackWindow->Correct(state_.trackingOn);
+    if (state_.trackingOn) {
+        graphWindow->Plot();
+        optoWindow->raise();
+    }
+    DrawZoom();
+}
+
+void tzoomwin::ApplyInterface()
+{
+    applyInterface(state_, mount_, *optoWindow);
+}
+
+void tzoomwin::AcquireDark()
+{
+    const DarkArmingStep step = advanceDarkArming(state_.darkPending);
+    if (step.captureNow)
+        analysis.CaptureDark(state_.picture.view());
+    darkButton_->setText(QString::fromUtf8(step.buttonText));
+    giveFocusBack();
+}
+
+void tzoomwin::useDarkFrameClicked(bool checked)
+{
+    state_.beep();
+    analysis.useDarkFrame = checked;
+    giveFocusBack();
+}
+
+void tzoomwin::reticleClicked(bool checked)
+{
+    state_.reticleOn = checked;
+    giveFocusBack();
+}
+
+void tzoomwin::ToggleTracking()
+{
+    if (state_.trackingOn) {
+        trackButton_->setText(QStringLiteral("Track"));
+        graphWindow->hide();
+    } else {
+        trackButton_->setText(QStringLiteral("Track ON"));
+        graphWindow->show();
+        graphWindow->ResetGraph();
+        state_.referenceX = state_.regionX + state_.centroidX;
+        state_.referenceY = state_.regionY + state_.centroidY;
+    }
+    state_.trackingOn = !state_.trackingOn;
+    giveFocusBack();
+}
+
+void tzoomwin::EditParameters()
+{
+    {
+        tparawin dialog(state_, this);
+        dialog.exec();
+    }
+    // Cancel too: the port is opened again either way.
+    ApplyInterface();
+    giveFocusBack();
+}
+
+void tzoomwin::paintBackground()
+{
+    QPainter p(&memoryBitmap);
+    p.fillRect(0, 0, kWidth, kHeight, Qt::black);
+    // Lines leave out their end point: the separator ends at x = 321.
+    p.setPen(drawing_.greyPen);
+    p.drawLine(0, 240, 321, 240);
+    // White frame one pixel outside the zoom picture: x 110..311, y 250..451.
+    p.setPen(QPen(Qt::white, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(zoomview::pictureLeft - 1, zoomview::pictureTop - 1, zoomview::pictureSize + 1,
+               zoomview::pictureSize + 1);
+    p.setPen(Colours::labelYellow);
+    p.setFont(font());
+    drawTextAt(p, 30, 275, QStringLiteral("Util. noir"));
+    drawTextAt(p, 30, 345, QStringLiteral("Mire"));
+}
+
+void tzoomwin::DrawZoom()
+{
+    // The frame and its surroundings are drawn again first, so that a lock
+    // circle of the last cycle that reached over the frame does not stay.
+    paintBackground();
+    // zoomFrame holds the bottom row first; the image holds the top row first.
+    for (int row = 0; row < kRegion; ++row)
+        std::memcpy(zoomHeader.scanLine(row), analysis.zoomFrame.data() + (kRegion - 1 - row) * kRegion, kRegion);
+    {
+        QPainter p(&memoryBitmap);
+        p.drawImage(QRect(zoomview::pictureLeft, zoomview::pictureTop, zoomview::pictureSize, zoomview::pictureSize),
+                    zoomHeader);
+    }
+    drawMarks();
+    update();
+}
+
+void tzoomwin::drawMarks()
+{
+    const ZoomMarks marks = zoomMarks(state_.trackingOn, state_.centroidX, state_.centroidY,
+                                      state_.referenceX - state_.regionX, state_.referenceY - state_.regionY);
+    auto plot = [this](const LineSegment& line, QRgb colour) {
+        for (const PixelPoint& pt : linePixels(line))
+            if (memoryBitmap.valid(pt.x, pt.y))
+                memoryBitmap.setPixel(pt.x, pt.y, colour);
+    };
+    if (marks.referenceLine)
+        plot(*marks.referenceLine, drawing_.redPen.color().rgb());
+    if (marks.referenceCircle) {
+        // A 1-pixel outline over the box's pixels, right and bottom excluded.
+        const CircleBox& c = *marks.referenceCircle;
+        QPainter p(&memoryBitmap);
+        p.setPen(drawing_.redPen);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRect(c.left, c.top, c.right - c.left - 1, c.bottom - c.top - 1));
+    }
+    const QRgb yellow = drawing_.yellowPen.color().rgb();
+    for (const auto& arm : {marks.crossArms.upper, marks.crossArms.lower, marks.crossArms.left, marks.crossArms.right})
+        if (arm)
+            plot(*arm, yellow);
+}
+
+void tzoomwin::DrawLivePreview()
+{
+    // Pixels of a region dragged partly off the picture show black.
+    const PixelView view = state_.picture.view();
+    for (int j = 0; j < kRegion; ++j) {
+        for (int i = 0; i < kRegion; ++i) {
+            const int x = state_.regionX + i, y = state_.regionY + j;
+            const QRgb rgb = view.contains(x, y) ? view.at(x, y) : rgbWord(0, 0, 0);
+            const int wx = zoomview::pictureLeft + zoomview::scale * i;
+            const int wy = zoomview::pictureTop + zoomview::scale * j;
+            memoryBitmap.setPixel(wx, wy, rgb);
+            memoryBitmap.setPixel(wx + 1, wy, rgb);
+            memoryBitmap.setPixel(wx, wy + 1, rgb);
+            memoryBitmap.setPixel(wx + 1, wy + 1, rgb);
+        }
+    }
+    update();
+}
+
+void tzoomwin::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.drawImage(0, 0, memoryBitmap);
+}
+
+#include "moc_zoomwin.cpp"

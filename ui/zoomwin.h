@@ -1,0 +1,102 @@
+// The analysis panel under the live picture: it owns the star measurement and
+// the dark frame, shows the analysis region magnified twice with its marks,
+// carries the dark-frame, tracking, parameters and photo controls, and
+// creates the monitoring windows and the LED window when it is built.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include "core/measure/measure.h"
+#include "ui/drawing.h"
+#include "ui/ravozuzmainwin.h"
+#include "core/state.h"
+#include "ui/optowin.h"
+#include "ui/histwin.h"
+#include "ui/energywin.h"
+#include "ui/trackwin.h"
+#include "core/serial/serialline.h"
+
+class QCheckBox;
+class QPushButton;
+
+class tzoomwin : public QWidget {
+    Q_OBJECT
+public:
+    // Control ids of the panel, also the controls' object names.
+    enum ControlId {
+        ReticleBoxId = 449,   // "Mire"
+        TrackButtonId = 450,  // "Track"
+        DarkButtonId = 452,   // "Acq Noir"
+        DarkBoxId = 453,      // "Util. noir"
+        ParamButtonId = 454,  // "Param"
+        PhotoButtonId = 455,  // "Photo"
+        MeasureCommandId = 466,
+    };
+
+    // Loads the settings file of the current directory, creates the
+    // monitoring and LED windows (children of the main window) and applies
+    // the guiding output.
+    tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& drawing, RavozuzMainWindow* parent);
+
+    StarAnalysis analysis;
+    THistwin* histWindow = nullptr;
+    Trackwin* trackWindow = nullptr;
+    specwin* graphWindow = nullptr;
+    TOptowin* optoWindow = nullptr;
+
+    // The window's content as last drawn: what paintEvent shows.
+    const QImage& surface() const { return memoryBitmap; }
+
+public slots:
+    // Measure the region, then hand the result to the monitoring windows and
+    // the correction, and draw the zoom picture. Run by the acquisition timer
+    // about once a second and by command 466.
+    void MeasureCycle();
+    // Open the serial port or show the LED window, by the chosen output.
+    void ApplyInterface();
+    // "Acq Noir": arm a dark-frame capture, or make the armed one now. The
+    // acquisition timer calls it on every tick while a capture is armed.
+    void AcquireDark();
+    // The measured region, magnified twice, with the cross and the lock marks.
+    void DrawZoom();
+    // The raw colour picture of the region, magnified twice, shown at once
+    // while the region is dragged; the next cycle replaces it.
+    void DrawLivePreview();
+    // "Track": take the lock position from the last centroid and start
+    // guiding, or stop guiding.
+    void ToggleTracking();
+    // "Param": the parameters dialog, modal; the output is applied again
+    // however it closes.
+    void EditParameters();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void paintBackground();
+    void drawMarks();
+    void useDarkFrameClicked(bool checked);
+    void reticleClicked(bool checked);
+    void giveFocusBack();
+    QPushButton* makeButton(ControlId id, const char* text, int x, int y, int w, int h);
+    QCheckBox* makeCheckBox(ControlId id, int x, int y);
+
+    SharedState& state_;
+    MountLink& mount_;
+    const DrawingObjects& drawing_;
+
+    // The zoom picture's 8-bit image: 100 x 100 levels, shown through the
+    // grey palette (level i as grey 4i + 3), the top row first.
+    QImage zoomHeader;
+    // Off-screen image of the whole 320 x 460 window: what paintEvent shows.
+    QImage memoryBitmap;
+    // The parent main window: receives the keyboard focus after every command.
+    RavozuzMainWindow* mainWindow;
+    QCheckBox* darkCheckBox = nullptr;     // 453, "Util. noir"
+    QCheckBox* reticleCheckBox = nullptr;  // 449, "Mire"
+    QPushButton* darkButton_ = nullptr;
+    QPushButton* trackButton_ = nullptr;
+    QPushButton* paramButton_ = nullptr;
+    QPushButton* photoButton_ = nullptr;
+};
