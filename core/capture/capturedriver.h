@@ -1,0 +1,93 @@
+// The capture drivers: where the live picture comes from. One small interface
+// for every kind of camera (V4L2 webcams, the simulated sky, later INDI
+// cameras): describe, connect, grab the freshest frame scaled to exactly
+// 320 x 240, disconnect, and the formats and controls that "Format" and
+// "Adjust" show. Failures come back with their cause, in English, for the
+// command line and standard error; the windows show their own French texts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/picture.h"
+
+struct CaptureStatus {
+    bool ok = true;
+    std::string error;  // what went wrong, in English ("/dev/video0: Device or resource busy")
+    int errnum = 0;     // errno behind it, when there is one
+    static CaptureStatus failure(std::string why, int err = 0) { return {false, std::move(why), err}; }
+};
+
+// One choice of "Format": a frame size and pixel format the camera offers.
+struct CaptureFormat {
+    std::string label;  // "640 x 480 YUYV"
+    int width = 0;
+    int height = 0;
+    uint32_t pixelFormat = 0;  // a V4L2 fourcc, or 0
+};
+
+// One setting of "Adjust".
+struct CaptureControl {
+    enum class Kind { Integer, Boolean, Menu, Button };
+    std::string id;      // stable key for setControl
+    std::string name;    // as shown ("Exposure", "Gain", "fwhm")
+    Kind kind = Kind::Integer;
+    int64_t minimum = 0;
+    int64_t maximum = 0;
+    int64_t step = 1;
+    int64_t defaultValue = 0;
+    int64_t value = 0;
+    double scale = 1.0;  // shown value = value * scale (the sky's real-valued parameters)
+    std::vector<std::pair<int64_t, std::string>> menu;  // Menu: value and label
+};
+
+enum class GrabStatus {
+    NewFrame,  // the picture holds a new frame
+    NoFrame,   // nothing new yet: the picture is left as it was
+    Lost,      // the device went away: the picture is left as it was; error says why
+};
+
+class CaptureDriver {
+public:
+    virtual ~CaptureDriver() = default;
+
+    // The "Video Source" entry, and the device behind it ("" when none).
+    virtual std::string name() const = 0;
+    virtual std::string device() const { return {}; }
+
+    virtual CaptureStatus connect() = 0;
+    virtual void disconnect() = 0;
+    virtual bool connected() const = 0;
+
+    // The freshest frame, never a stale queued one, scaled to 320 x 240 by
+    // area averaging into picture. Never blocks for a frame.
+    virtual GrabStatus grab(Picture& picture, std::string& error) = 0;
+
+    virtual std::vector<CaptureFormat> formats() { return {}; }
+    virtual int currentFormat() const { return -1; }
+    virtual CaptureStatus setFormat(int /*index*/) { return CaptureStatus::failure("no format to choose"); }
+
+    virtual std::vector<CaptureControl> controls() { return {}; }
+    virtual CaptureStatus setControl(const std::string& /*id*/, int64_t /*value*/)
+    {
+        return CaptureStatus::failure("no such control");
+    }
+};
+
+// The entry that pads "Video Source" to nine: visible, and refuses to connect.
+class NoDriver : public CaptureDriver {
+public:
+    std::string name() const override { return "(aucun)"; }
+    CaptureStatus connect() override { return CaptureStatus::failure("no capture driver at this entry"); }
+    void disconnect() override {}
+    bool connected() const override { return false; }
+    GrabStatus grab(Picture&, std::string& error) override
+    {
+        error = "not connected";
+        return GrabStatus::NoFrame;
+    }
+};
+
+inline constexpr int kCaptureEntries = 9;
