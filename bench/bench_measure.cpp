@@ -34,11 +34,14 @@ struct Setup {
     FakeClock clock;
     SharedState state{clock};
     std::unique_ptr<StarAnalysis> analysis = std::make_unique<StarAnalysis>();
+    MeasureInputs in;
     Setup()
     {
         renderSky(state.picture);
         // Settle the automatic threshold as in a running guider.
-        analysis->MeasureStar(state, state.picture.view());
+        in.regionX = state.regionX;
+        in.regionY = state.regionY;
+        in.threshold = chooseThreshold(false, 0, analysis->measure(state.picture.view(), in).peakLevel);
     }
 };
 
@@ -46,14 +49,15 @@ void BM_MeasureStar(benchmark::State& bs)
 {
     Setup s;
     const PixelView view = s.state.picture.view();
+    Measurement m;
     for (auto _ : bs) {
-        s.analysis->MeasureStar(s.state, view);
-        benchmark::DoNotOptimize(s.state.centroidX);
+        m = s.analysis->measure(view, s.in);
+        benchmark::DoNotOptimize(m.centroidX);
         benchmark::ClobberMemory();
     }
-    bs.counters["population"] = s.state.population;
-    bs.counters["centroid_x"] = s.state.centroidX;
-    bs.counters["centroid_y"] = s.state.centroidY;
+    bs.counters["population"] = m.population;
+    bs.counters["centroid_x"] = m.centroidX;
+    bs.counters["centroid_y"] = m.centroidY;
 }
 BENCHMARK(BM_MeasureStar);
 
@@ -63,11 +67,11 @@ void BM_MeasureStarDarkSpot(benchmark::State& bs)
     Setup s;
     s.analysis->CaptureDark(s.state.picture.view());
     s.analysis->useDarkFrame = true;
-    s.state.params->darkSpotGuiding = 1;
+    s.in.invert = true;
     const PixelView view = s.state.picture.view();
     for (auto _ : bs) {
-        s.analysis->MeasureStar(s.state, view);
-        benchmark::DoNotOptimize(s.state.centroidX);
+        const Measurement m = s.analysis->measure(view, s.in);
+        benchmark::DoNotOptimize(m.centroidX);
         benchmark::ClobberMemory();
     }
 }

@@ -1,11 +1,11 @@
-// Pulse timing on a pseudo-terminal: drives real LED-window pulses on the
-// "LX 200" output and relay-box pairs, then reads the serial trace and
+// Pulse timing on a pseudo-terminal: drives real timed pulses (the pulse
+// machine on its QtCore timer) on the "LX 200" output and relay-box pairs, then reads the serial trace and
 // reports how far the time from each move string to the stop string that
 // ends it lies from the length asked for, and how far each relay pair's
 // closing byte lies from its 5 ms. It measures; it asserts nothing.
 //
 //   bench_pulses [--pulses N]     N pulses per length (default 20, at least 20)
-#include <QApplication>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -25,11 +25,9 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "ui/drawing.h"
-#include "core/state.h"
-#include "ui/optowin.h"
 #include "core/guide/relaybox.h"
-#include "core/serial/serialline.h"
+#include "core/state.h"
+#include "qt/guiderhost.h"
 
 namespace {
 
@@ -60,9 +58,9 @@ void idleFor(int ms)
     loop.exec();
 }
 
-void waitForPulses(TOptowin& opto)
+void waitForPulses(PulseMachine& pulses)
 {
-    while (opto.anyPulseRunning())
+    while (pulses.anyPulsing())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
@@ -86,7 +84,6 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--pulses") == 0 && i + 1 < argc)
             pulsesPerLength = std::max(20, std::atoi(argv[++i]));
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     int master = -1;
     int slave = -1;
@@ -116,25 +113,21 @@ int main(int argc, char** argv)
         }
     });
 
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     SteadyClock clock;
     SharedState state(clock);
-    state.notify = [](const std::string& caption, const std::string& text) {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    };
     state.params->interfaceType = Lx200;
     state.params->comPort = 0;
-    const DrawingObjects drawing;
-    MountLink link(state);
-    link.openComPort(1);
-    if (link.comHandle() < 0) {
+    GuiderHost host(state);
+    GuiderCore& core = host.core;
+    if (const LineOpenResult r = core.line.openComPort(1); !r.ok) {
+        std::fprintf(stderr, "%s (%s): %s\n", r.portName.c_str(), r.device.c_str(), std::strerror(r.error));
         // Let the reader go before leaving: a running thread must be joined.
         draining = false;
         drain.join();
         std::remove(logPath);
         return 1;
     }
-    TOptowin opto(state, link, drawing, nullptr);
 
     // Pulses as the correction sends them: AD, 5 ms, DEC, alternating signs.
     const int lengths[] = {15, 255, 945};
@@ -142,12 +135,12 @@ int main(int argc, char** argv)
     for (int length : lengths) {
         for (int i = 0; i < pulsesPerLength; i += 2) {
             const int sign = (i / 2) % 2 ? -1 : 1;
-            opto.PulseRa(sign * length);
+            core.pulses.pulse(GuideAxis::Ra, sign * length);
             requested.push_back(length);
             clock.pauseMs(5);
-            opto.PulseDec(-sign * length);
+            core.pulses.pulse(GuideAxis::Dec, -sign * length);
             requested.push_back(length);
-            waitForPulses(opto);
+            waitForPulses(core.pulses);
             idleFor(20);
         }
     }
@@ -156,7 +149,7 @@ int main(int argc, char** argv)
     state.params->interfaceType = RelayBox;
     const int relayPairs = pulsesPerLength;
     for (int i = 0; i < relayPairs; ++i) {
-        sendRelayCorrection(link, i % 4, 20);
+        core.mount.output().pulse({GuideAxis::Ra, 0, true, i % 4, 20});
         idleFor(10);
     }
 

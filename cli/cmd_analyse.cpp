@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "core/measure/measure.h"
-#include "core/clock.h"
 #include "cli/commands.h"
+#include "core/clock.h"
+#include "core/guider.h"
 #include "core/state.h"
 
 namespace {
@@ -154,12 +154,22 @@ std::string measurementJson(const std::string& file, const SharedState& s)
            "}";
 }
 
+// Nothing is sent to a mount here, so no pulse ever needs ending.
+class NoPulseTimer : public PulseTimerPort {
+public:
+    void arm(GuideAxis, int64_t) override {}
+    void disarm(GuideAxis) override {}
+};
+
 int runAnalyse(const std::vector<std::string>& args)
 {
     SteadyClock clock;
     SharedState state(clock);
     // A default record only: the measurement reads darkSpotGuiding from it.
-    StarAnalysis analysis;
+    NoPulseTimer noTimer;
+    GuiderCore core(state, noTimer);
+    core.session.sendsCorrections = false;
+    GuidingSession& session = core.session;
     std::string darkPath;
     std::vector<std::string> frames;
 
@@ -211,11 +221,11 @@ int runAnalyse(const std::vector<std::string>& args)
             std::fprintf(stderr, "quorvel analyse: dark frame %s\n", error.c_str());
             return 2;
         }
-        analysis.CaptureDark(viewOf(dark));
-        analysis.useDarkFrame = true;
+        session.analysis.CaptureDark(viewOf(dark));
+        session.setUseDarkFrame(true);
     }
 
-    // One analysis and one state for the whole series: as in the guider,
+    // One session for the whole series: as in the guider,
     // each frame's peak level sets the next frame's automatic threshold.
     bool allMeasured = true;
     for (const auto& frame : frames) {
@@ -226,7 +236,7 @@ int runAnalyse(const std::vector<std::string>& args)
             allMeasured = false;
             continue;
         }
-        analysis.MeasureStar(state, viewOf(image));
+        session.measureCycle(viewOf(image));
         std::printf("%s\n", measurementJson(frame, state).c_str());
         std::fflush(stdout);
     }

@@ -1,26 +1,19 @@
 // `quorvel pulse`: one guiding correction (or one arrow-key slew) on the
 // guiding output of the settings file in the current directory, as the guider
 // would send it, and a JSON account of every write on the serial line.
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QWindow>
+#include <QCoreApplication>
 
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
 #include "cli/commands.h"
-#include "ui/drawing.h"
-#include "core/state.h"
-#include "ui/interface_qt.h"
-#include "ui/keyslew_qt.h"
-#include "ui/optowin.h"
-#include "ui/trackwin.h"
-#include "core/serial/serialline.h"
+#include "core/clock.h"
 #include "core/settings/paramsfile.h"
+#include "core/state.h"
+#include "qt/guiderhost.h"
 
 namespace {
 
@@ -105,21 +98,14 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     return {};
 }
 
-// Serial open errors in English on standard error; no window is shown.
-void reportOnStderr(const std::string& caption, const std::string& text)
+// A port that cannot be opened, in English on standard error.
+void reportOpenFailure(const LineOpenResult& r)
 {
-    if (text == "Erreur d'ouverture" && caption.rfind("COM", 0) == 0) {
-        int n = 0;
-        const std::string digits = caption.substr(3);
-        std::from_chars(digits.data(), digits.data() + digits.size(), n);
-        const std::string path = MountLink::devicePathFor(n);
-        if (path.empty())
-            std::fprintf(stderr, "cannot open %s (only COM1 to COM4 exist)\n", caption.c_str());
-        else
-            std::fprintf(stderr, "cannot open %s (%s)\n", caption.c_str(), path.c_str());
-        return;
-    }
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    if (r.device.empty())
+        std::fprintf(stderr, "cannot open %s (only COM1 to COM4 exist)\n", r.portName.c_str());
+    else
+        std::fprintf(stderr, "cannot open %s (%s): %s\n", r.portName.c_str(), r.device.c_str(),
+                     std::strerror(r.error));
 }
 
 struct Write {
@@ -152,16 +138,17 @@ std::string jsonWrite(const Write& w, int64_t startUs)
     return std::string("{\"t_ms\":") + t + ",\"hex\":\"" + hexText + "\",\"text\":\"" + text + "\"}";
 }
 
-// Lets the LED window settle before any pulse: its first drawing on the
-// screen would end a pulse already started.
-void waitForWindowToSettle(TOptowin& opto)
+const char* lampText(const MountEvent& e)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (opto.isVisible() && opto.windowHandle() && !opto.windowHandle()->isExposed()
-           && waited.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    QCoreApplication::processEvents();
+    if (!e.on)
+        return "null";
+    switch (e.direction) {
+    case Direction::North: return "\"N\"";
+    case Direction::South: return "\"S\"";
+    case Direction::East: return "\"E\"";
+    case Direction::West: return "\"W\"";
+    }
+    return "null";
 }
 
 int runPulse(const std::vector<std::string>& args)
@@ -173,42 +160,44 @@ int runPulse(const std::vector<std::string>& args)
     SteadyClock clock;
     const int64_t startUs = clock.nowUs();
     SharedState state(clock);
-    state.notify = reportOnStderr;
     loadParams(state);
 
-    // Always on the offscreen platform unless another one is asked for by
-    // name: the command needs no display, and a DISPLAY that cannot be
-    // reached (a stale one in a remote shell) must not stop it.
-    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); !platform || !*platform)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // QtCore only: the pulse timer needs an event loop, never a display.
     static int argc = 1;
     static char name[] = "quorvel";
     static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
 
-    const DrawingObjects drawing;
-    MountLink link(state);
+    GuiderHost host(state);
+    GuiderCore& core = host.core;
+    if (core.line.traceError() != 0)
+        std::fprintf(stderr, "cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
+                     std::strerror(core.line.traceError()));
     std::vector<Write> sent;
-    link.setWriteObserver([&sent](int64_t timeUs, const uint8_t* bytes, size_t count) {
+    core.line.setWriteObserver([&sent](int64_t timeUs, const uint8_t* bytes, size_t count) {
         sent.push_back({timeUs, std::string(reinterpret_cast<const char*>(bytes), count)});
     });
+    // The LED window's squares, as the diodes wired to a mount would see them.
+    std::string lamps;
+    core.channel.addObserver([&lamps, startUs](const MountEvent& e) {
+        if (e.kind != MountEvent::Kind::Lamp)
+            return;
+        char t[32];
+        std::snprintf(t, sizeof t, "%.3f", double(e.timeUs - startUs) / 1000.0);
+        lamps += std::string(lamps.empty() ? "" : ",") + "{\"t_ms\":" + t + ",\"axis\":\"" +
+                 (e.axis == GuideAxis::Ra ? "AD" : "DEC") + "\",\"lit\":" + lampText(e) + "}";
+    });
 
-    TOptowin opto(state, link, drawing, nullptr);
-    applyInterface(state, link, opto);
-    waitForWindowToSettle(opto);
+    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok)
+        reportOpenFailure(*applied.port);
 
     std::string counts;
     if (o.slew) {
-        slewArrowKey(state, link, opto, o.key);
+        core.mount.arrowKey(o.key);
     } else {
-        Trackwin track(state, link, opto, drawing, nullptr);
-        state.trackingOn = true;
-        state.referenceX = state.regionX + state.centroidX + o.dx;
-        state.referenceY = state.regionY + state.centroidY + o.dy;
         state.inhibitDecPlus = o.inhibitDecPlus;
         state.inhibitDecMinus = o.inhibitDecMinus;
-        track.Correct(true);
-        const correction::Result& r = track.lastCorrection();
+        const correction::Result& r = core.session.correct(o.dx, o.dy);
         auto value = [&r](int v) { return r.valid ? std::to_string(v) : std::string("null"); };
         counts = "\"ad_count\":" + value(r.ra.count) + ",\"ad_percent\":" + value(r.ra.percent)
                  + ",\"dec_count\":" + value(r.dec.count) + ",\"dec_percent\":"
@@ -216,7 +205,7 @@ int runPulse(const std::vector<std::string>& args)
     }
 
     // Every pulse started ends on its timer, stop strings included.
-    while (opto.anyPulseRunning())
+    while (core.pulses.anyPulsing())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     std::string json = "{" + counts + "\"sent\":[";
@@ -225,7 +214,10 @@ int runPulse(const std::vector<std::string>& args)
             json += ",";
         json += jsonWrite(sent[i], startUs);
     }
-    json += "]}";
+    json += "]";
+    if (!lamps.empty())
+        json += ",\"lamps\":[" + lamps + "]";
+    json += "}";
     std::printf("%s\n", json.c_str());
     return 0;
 }

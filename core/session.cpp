@@ -55,14 +55,19 @@ const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
     if (last_.tracking) {
         last_.dx = state_.errorX();
         last_.dy = state_.errorY();
-        last_.correction = correction::compute(correctionInputs(state_, last_.dx, last_.dy));
-        if (sendsCorrections && last_.correction.valid) {
-            mount_.sendCorrection(last_.correction);
-            last_.sent = true;
-        }
+        correct(last_.dx, last_.dy);
     }
     notify(SessionEvent::Kind::Cycle, &last_);
     return last_;
+}
+
+const correction::Result& GuidingSession::correct(int dx, int dy)
+{
+    last_.correction = correction::compute(correctionInputs(state_, dx, dy));
+    last_.sent = sendsCorrections && last_.correction.valid;
+    if (last_.sent)
+        mount_.sendCorrection(last_.correction);
+    return last_.correction;
 }
 
 void GuidingSession::startTracking()
@@ -70,6 +75,7 @@ void GuidingSession::startTracking()
     state_.referenceX = state_.regionX + state_.centroidX;
     state_.referenceY = state_.regionY + state_.centroidY;
     state_.trackingOn = true;
+    state_.graphSuspended = false;  // a new start is never suspended
     notify(SessionEvent::Kind::Started);
 }
 
@@ -81,13 +87,19 @@ void GuidingSession::stopTracking()
 
 void GuidingSession::suspend()
 {
+    if (state_.graphSuspended)
+        return;
     state_.trackingOn = false;
+    state_.graphSuspended = true;
     notify(SessionEvent::Kind::Suspended);
 }
 
 void GuidingSession::resume()
 {
+    if (!state_.graphSuspended)
+        return;
     state_.trackingOn = true;
+    state_.graphSuspended = false;
     notify(SessionEvent::Kind::Resumed);
 }
 

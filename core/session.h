@@ -53,10 +53,16 @@ public:
     const CycleResult& measureCycle(const PixelView& picture);
     const CycleResult& lastCycle() const { return last_; }
 
+    // The correction for a guiding error (reference minus star), computed
+    // from the settings and sent to the mount unless sendsCorrections is off
+    // or the optics are unusable. A measurement cycle calls it while tracking.
+    const correction::Result& correct(int dx, int dy);
+
     // "Track": the lock is the star's position of the last cycle.
     void startTracking();
     void stopTracking();
-    // "Suspend" and "Re-start": tracking off and on again, the lock kept.
+    // "Suspend" and "Re-start": tracking off and on again, the lock kept,
+    // graphSuspended set and cleared (each does nothing when already so).
     void suspend();
     void resume();
     // Moves the lock while keeping tracking as it is (a dither).

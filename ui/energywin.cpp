@@ -30,9 +30,11 @@ QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int
 }
 }  // namespace
 
-specwin::specwin(SharedState& state, const DrawingObjects& drawing, QWidget* parent)
+specwin::specwin(SharedState& state, GuidingSession& session, const DrawingObjects& drawing,
+                 QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       state_(state),
+      session_(session),
       drawing_(drawing),
       offscreen_(kWidth, kHeight, QImage::Format_RGB32),
       shown_(kWidth, kHeight, QImage::Format_RGB32)
@@ -51,7 +53,13 @@ specwin::specwin(SharedState& state, const DrawingObjects& drawing, QWidget* par
 
     clearCounters();
     startTick = state_.clock.nowMs();
+    listener_ = session_.addListener([this](const SessionEvent& e) { sessionChanged(e); });
     hide();
+}
+
+specwin::~specwin()
+{
+    session_.removeListener(listener_);
 }
 
 QPushButton* specwin::button(int id) const
@@ -81,17 +89,24 @@ void specwin::ResetGraph()
 
 void specwin::ToggleSuspend()
 {
-    // Either way startTick swaps between "clock at zero elapsed" and
-    // "elapsed so far", so the clock resumes where it stopped.
-    startTick = state_.clock.nowMs() - startTick;
-    if (state_.graphSuspended) {
-        suspendButton_->setText(QStringLiteral("Suspend"));
-        state_.trackingOn = true;
-        state_.graphSuspended = false;
-    } else {
+    if (state_.graphSuspended)
+        session_.resume();
+    else
+        session_.suspend();
+}
+
+void specwin::sessionChanged(const SessionEvent& e)
+{
+    // Whoever suspended or resumed guiding (this button or a client of the
+    // event server), the button and the clock follow. Either way startTick
+    // swaps between "clock at zero elapsed" and "elapsed so far", so the
+    // clock resumes where it stopped.
+    if (e.kind == SessionEvent::Kind::Suspended) {
+        startTick = state_.clock.nowMs() - startTick;
         suspendButton_->setText(QStringLiteral("Re-start"));
-        state_.trackingOn = false;
-        state_.graphSuspended = true;
+    } else if (e.kind == SessionEvent::Kind::Resumed) {
+        startTick = state_.clock.nowMs() - startTick;
+        suspendButton_->setText(QStringLiteral("Suspend"));
     }
 }
 

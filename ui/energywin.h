@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "ui/drawing.h"
+#include "core/session.h"
 #include "core/state.h"
 
 class QPainter;
@@ -19,7 +20,8 @@ class QPushButton;
 class specwin : public QWidget {
     Q_OBJECT
 public:
-    specwin(SharedState&, const DrawingObjects&, QWidget* parent);
+    specwin(SharedState&, GuidingSession&, const DrawingObjects&, QWidget* parent);
+    ~specwin() override;
 
     // Per-cycle update while tracking: counts the current guiding error,
     // redraws the graphs and the clock. Does nothing while suspended.
@@ -28,7 +30,8 @@ public:
     // error on each axis, clock from now, not suspended. Tracking untouched.
     void ResetGraph();
     // Button 701: "Suspend" stops guiding and freezes graph and clock;
-    // "Re-start" resumes both, the clock from where it stopped.
+    // "Re-start" resumes both, the clock from where it stopped. Guiding is
+    // the session's: the button asks it, and follows what it reports.
     void ToggleSuspend();
 
     // Cycles per guiding error, index = error + 25 (errors -25..+24).
@@ -53,10 +56,13 @@ protected:
 
 private:
     void clearCounters();
+    void sessionChanged(const SessionEvent& e);
     void drawBars(QPainter&, const std::array<uint32_t, 50>& bins, int baseline);
 
     SharedState& state_;
+    GuidingSession& session_;
     const DrawingObjects& drawing_;
+    int listener_ = 0;
     QImage offscreen_;  // the whole window, composed by Plot
     QImage shown_;      // what the window shows; black after every showing
     QPushButton* suspendButton_;

@@ -25,10 +25,3 @@ void showMessageBox(const QString& caption, const QString& text)
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
     box.exec();
 }
-
-Notifier messageBoxNotifier()
-{
-    return [](const std::string& caption, const std::string& text) {
-        showMessageBox(QString::fromStdString(caption), QString::fromStdString(text));
-    };
-}

@@ -5,12 +5,9 @@
 #include <QString>
 #include <functional>
 
-#include "core/state.h"
 
 // Shows a modal box with one OK button and no owner window, unless an
 // observer is installed, which then receives the caption and text instead.
 void showMessageBox(const QString& caption, const QString& text);
 void setMessageBoxObserver(std::function<void(const QString& caption, const QString& text)> observer);
 
-// A Notifier for SharedState that shows message boxes.
-Notifier messageBoxNotifier();

@@ -1,4 +1,4 @@
-// The virtual LED window "OPTO" and the pulse timing of the serial outputs.
+// The virtual LED window "OPTO".
 #include "ui/optowin.h"
 
 #include <QGuiApplication>
@@ -8,12 +8,9 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 
 #include "ui/drawing.h"
 #include "core/state.h"
-#include "core/serial/serialline.h"
 
 namespace {
 
@@ -24,28 +21,16 @@ constexpr int kColumns = 18;
 constexpr int kScreenMargin = 100;    // the window starts at least this far inside the screen
 constexpr int kNoScreenLimit = 4096;  // size limit when no screen is known
 
-void runMountOp(MountLink& link, MountOp op)
-{
-    switch (op) {
-    case MountOp::StartNorth: link.startNorth(); break;
-    case MountOp::StartSouth: link.startSouth(); break;
-    case MountOp::StartEast: link.startEast(); break;
-    case MountOp::StartWest: link.startWest(); break;
-    case MountOp::StopDec: link.stopDec(); break;
-    case MountOp::StopRa: link.stopRa(); break;
-    }
-}
-
 }  // namespace
 
-TOptowin::TOptowin(SharedState& state, MountLink& link, const DrawingObjects& drawing,
+TOptowin::TOptowin(SharedState& state, PulseMachine& pulses, const DrawingObjects& drawing,
                    QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       state_(state),
-      link_(link),
-      drawing_(drawing),
-      timer_(state.clock, [this](GuideAxis axis) { endPulse(axis); }, this)
+      pulses_(pulses),
+      drawing_(drawing)
 {
+    pulses_.setLampsChanged([this] { update(); });
     setWindowTitle(QStringLiteral("OPTO"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -82,10 +67,7 @@ TOptowin::TOptowin(SharedState& state, MountLink& link, const DrawingObjects& dr
 
 TOptowin::~TOptowin()
 {
-    for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec}) {
-        if (timer_.running(axis))
-            runMountOp(link_, stopOpFor(axis));
-    }
+    pulses_.setLampsChanged({});
 }
 
 QSize TOptowin::classicFrameSize() const
@@ -93,30 +75,10 @@ QSize TOptowin::classicFrameSize() const
     return QSize(width() + 2 * border, height() + titleHeight + 2 * border);
 }
 
-void TOptowin::PulseRa(int ms) { pulse(GuideAxis::Ra, ms); }
-void TOptowin::PulseDec(int ms) { pulse(GuideAxis::Dec, ms); }
-void TOptowin::EndPulseRa() { endPulse(GuideAxis::Ra); }
-void TOptowin::EndPulseDec() { endPulse(GuideAxis::Dec); }
-
-void TOptowin::pulse(GuideAxis axis, int ms)
-{
-    endPulse(axis);
-    if (const auto op = startOpForPulse(axis, ms)) {
-        runMountOp(link_, *op);
-        (axis == GuideAxis::Ra ? raLamp_ : decLamp_) = ms < 0 ? Lamp::Left : Lamp::Right;
-        update();
-    }
-    // The length counts from here: the move string has just been written.
-    timer_.start(axis, ms == INT_MIN ? INT_MAX : std::abs(ms));
-}
-
-void TOptowin::endPulse(GuideAxis axis)
-{
-    runMountOp(link_, stopOpFor(axis));
-    (axis == GuideAxis::Ra ? raLamp_ : decLamp_) = Lamp::Off;
-    update();
-    timer_.stop(axis);
-}
+void TOptowin::PulseRa(int ms) { pulses_.pulse(GuideAxis::Ra, ms); }
+void TOptowin::PulseDec(int ms) { pulses_.pulse(GuideAxis::Dec, ms); }
+void TOptowin::EndPulseRa() { pulses_.endPulse(GuideAxis::Ra); }
+void TOptowin::EndPulseDec() { pulses_.endPulse(GuideAxis::Dec); }
 
 void TOptowin::layOut(int frameWidth, int frameHeight, int* laidOutWidth, int* laidOutHeight)
 {
@@ -140,10 +102,12 @@ void TOptowin::paintEvent(QPaintEvent*)
     state_.params->optoHeight = laidOutHeight;
 
     // Squares: dark is black with a red outline, lit is white with a black one.
-    const Lamp lamps[4] = {raLamp_ == Lamp::Left ? Lamp::Left : Lamp::Off,
-                           raLamp_ == Lamp::Right ? Lamp::Right : Lamp::Off,
-                           decLamp_ == Lamp::Left ? Lamp::Left : Lamp::Off,
-                           decLamp_ == Lamp::Right ? Lamp::Right : Lamp::Off};
+    const Lamp ra = lamp(GuideAxis::Ra);
+    const Lamp dec = lamp(GuideAxis::Dec);
+    const Lamp lamps[4] = {ra == Lamp::Left ? Lamp::Left : Lamp::Off,
+                           ra == Lamp::Right ? Lamp::Right : Lamp::Off,
+                           dec == Lamp::Left ? Lamp::Left : Lamp::Off,
+                           dec == Lamp::Right ? Lamp::Right : Lamp::Off};
     const int side = 2 * cell;
     if (side > 1 && bottom - top > 1) {
         for (int i = 0; i < 4; ++i) {

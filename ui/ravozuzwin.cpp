@@ -9,29 +9,21 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "ui/zoomwin.h"
-#include "ui/messagebox_qt.h"
-#include "core/state.h"
-#include "ui/keyslew_qt.h"
-#include "core/guide/relaybox.h"
-#include "core/serial/serialline.h"
+#include <cstdio>
+#include <cstring>
+
+#include "core/guider.h"
 #include "core/settings/paramsfile.h"
+#include "core/state.h"
+#include "qt/guiderhost.h"
+#include "ui/messagebox_qt.h"
+#include "ui/zoomwin.h"
 
 // ---------------------------------------------------------------- TpButton
 
-TpButton::TpButton(SharedState& state, MountLink& link, RavozuzMainWindow* parent, int id,
-                   const QString& caption, int x, int y, int w, int h, const char* lxMoveText,
-                   const char* lxStopText, int dir, const char* etxMoveText,
-                   const char* etxStopText)
-    : QPushButton(caption, parent),
-      lxMove(QString::fromLatin1(lxMoveText)),
-      lxStop(QString::fromLatin1(lxStopText)),
-      etxMove(QString::fromLatin1(etxMoveText)),
-      etxStop(QString::fromLatin1(etxStopText)),
-      direction(dir),
-      state_(state),
-      link_(link),
-      owner_(parent)
+TpButton::TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const QString& caption, int x,
+                   int y, int w, int h, SlewButton b)
+    : QPushButton(caption, parent), button(b), mount_(mount), owner_(parent)
 {
     setObjectName(QString::number(id));
     setProperty("id", id);
@@ -42,41 +34,16 @@ TpButton::TpButton(SharedState& state, MountLink& link, RavozuzMainWindow* paren
 
 void TpButton::mousePressEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton) {
-        // "Inverse DEC" swaps W and E, "Inverse AD" swaps N and S: the slew
-        // buttons pair the options the other way round from the corrections.
-        int code = direction;
-        if ((direction == 0 || direction == 1) && state_.params->invertDec)
-            code = 1 - direction;
-        else if ((direction == 2 || direction == 3) && state_.params->invertRa)
-            code = 5 - direction;
-        switch (state_.params->interfaceType) {
-        case RelayBox:
-            sendRelaySlewButton(link_, code);
-            break;
-        case Lx200:
-            link_.sendText("#:RG#");
-            link_.sendText(lxMove.toStdString());
-            break;
-        case MeadeEtx:
-            link_.sendText(etxMove.toStdString());
-            break;
-        default:
-            break;
-        }
-    }
+    if (e->button() == Qt::LeftButton)
+        mount_.slewPress(button);
     QPushButton::mousePressEvent(e);
 }
 
 void TpButton::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton) {
-        // The stop of the output chosen now, whatever the press sent.
-        if (state_.params->interfaceType == Lx200)
-            link_.sendText(lxStop.toStdString());
-        else if (state_.params->interfaceType == MeadeEtx)
-            link_.sendText(etxStop.toStdString());
-    }
+    // The stop of the output chosen now, whatever the press sent.
+    if (e->button() == Qt::LeftButton)
+        mount_.slewRelease(button);
     QPushButton::mouseReleaseEvent(e);
     if (e->button() == Qt::LeftButton && owner_)
         owner_->takeFocus();
@@ -129,8 +96,8 @@ QPoint RavozuzWindow::initialPosition(int screenWidth, int screenHeight)
     return QPoint((screenWidth - 640) / 2, (screenHeight - 486) / 2);
 }
 
-RavozuzWindow::RavozuzWindow(SharedState& state, MountLink& link)
-    : state_(state), link_(link)
+RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
+    : state_(state), core_(core)
 {
     setWindowTitle(QStringLiteral("Quorvel  1.85 + guidage solaire"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -153,14 +120,10 @@ RavozuzWindow::RavozuzWindow(SharedState& state, MountLink& link)
     makeButton(this, 400, QStringLiteral("Source"), 330, 10, 90, 20)->setEnabled(false);
     makeButton(this, 401, QStringLiteral("Format"), 330, 40, 90, 20)->setEnabled(false);
     makeButton(this, 402, QStringLiteral("Adjust"), 330, 70, 90, 20)->setEnabled(false);
-    new TpButton(state_, link_, this, 351, QStringLiteral("N"), 465, 15, 25, 25, "#:Mn#", "#:Qn#", 2,
-                 "#:Mn#", "#:Q#");
-    new TpButton(state_, link_, this, 350, QStringLiteral("S"), 465, 65, 25, 25, "#:Ms#", "#:Qs#", 3,
-                 "#:Ms#", "#:Q#");
-    new TpButton(state_, link_, this, 348, QStringLiteral("W"), 440, 40, 25, 25, "#:Mw#", "#:Qw#", 0,
-                 "#:Mw#", "#:Q#");
-    new TpButton(state_, link_, this, 349, QStringLiteral("E"), 490, 40, 25, 25, "#:Me#", "#:Qe#", 1,
-                 "#:Me#", "#:Q#");
+    new TpButton(core_.mount, this, 351, QStringLiteral("N"), 465, 15, 25, 25, SlewButton::North);
+    new TpButton(core_.mount, this, 350, QStringLiteral("S"), 465, 65, 25, 25, SlewButton::South);
+    new TpButton(core_.mount, this, 348, QStringLiteral("W"), 440, 40, 25, 25, SlewButton::West);
+    new TpButton(core_.mount, this, 349, QStringLiteral("E"), 490, 40, 25, 25, SlewButton::East);
     QPushButton* plus = makeButton(this, 346, QStringLiteral("+"), 340, 172, 25, 16);
     QPushButton* minus = makeButton(this, 347, QStringLiteral("-"), 340, 192, 25, 16);
     manualBox = makeCheckBox(this, 365, 450, 192);
@@ -176,7 +139,7 @@ RavozuzWindow::RavozuzWindow(SharedState& state, MountLink& link)
     // Setup: the manual threshold, then the analysis panel (which loads the
     // settings and applies the guiding output).
     state_.manualThreshold = 32;
-    zoomWindow = new tzoomwin(state_, link_, drawing_, this);
+    zoomWindow = new tzoomwin(state_, core_, drawing_, this);
     state_.captureRunning = false;
 }
 
@@ -237,8 +200,13 @@ void RavozuzWindow::InhibitPlusToggled()
 
 void RavozuzWindow::keyPressEvent(QKeyEvent* e)
 {
-    if (!slewForKey(state_, link_, *zoomWindow->optoWindow, e->key()))
-        RavozuzMainWindow::keyPressEvent(e);
+    switch (e->key()) {
+    case Qt::Key_Left: core_.mount.arrowKey(ArrowKey::Left); break;
+    case Qt::Key_Up: core_.mount.arrowKey(ArrowKey::Up); break;
+    case Qt::Key_Right: core_.mount.arrowKey(ArrowKey::Right); break;
+    case Qt::Key_Down: core_.mount.arrowKey(ArrowKey::Down); break;
+    default: RavozuzMainWindow::keyPressEvent(e); break;
+    }
 }
 
 void RavozuzWindow::DrawLabels()
@@ -283,12 +251,14 @@ int TcamApp::run(int argc, char** argv)
     QApplication app(argc, argv);
     SteadyClock clock;
     SharedState state(clock);
-    state.notify = messageBoxNotifier();
     state.beep = [] { QApplication::beep(); };
-    MountLink link(state);
+    GuiderHost host(state);
+    if (host.core.line.traceError() != 0)
+        std::fprintf(stderr, "quorvel: cannot open serial trace file %s: %s\n",
+                     host.core.line.traceFile().c_str(), std::strerror(host.core.line.traceError()));
     int result;
     {
-        RavozuzWindow w(state, link);
+        RavozuzWindow w(state, host.core);
         app.setWindowIcon(programIcon());
         w.setWindowIcon(programIcon());
         w.show();

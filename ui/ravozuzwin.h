@@ -8,31 +8,31 @@
 #include <QPushButton>
 #include <QString>
 
+#include "core/guide/signs.h"
 #include "ui/drawing.h"
 #include "ui/ravozuzmainwin.h"
 
 struct SharedState;
-class MountLink;
+class GuiderCore;
+class MountControl;
 class tzoomwin;
 
-// A slew button: moves the mount while it is held down.
+// A slew button: moves the mount while it is held down. What each output
+// sends for it (and the inversion of its relay code) is the mount control's.
 class TpButton : public QPushButton {
     Q_OBJECT
 public:
-    TpButton(SharedState& state, MountLink& link, RavozuzMainWindow* parent, int id,
-             const QString& caption, int x, int y, int w, int h, const char* lxMove,
-             const char* lxStop, int direction, const char* etxMove, const char* etxStop);
+    TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const QString& caption, int x, int y,
+             int w, int h, SlewButton button);
 
-    QString lxMove, lxStop, etxMove, etxStop;
-    int direction;  // relay-box code: 0 W, 1 E, 2 N, 3 S
+    const SlewButton button;
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
-    SharedState& state_;
-    MountLink& link_;
+    MountControl& mount_;
     RavozuzMainWindow* owner_;
 };
 
@@ -43,7 +43,7 @@ public:
     static constexpr int clientWidth = 539;
     static constexpr int clientHeight = 464;
 
-    RavozuzWindow(SharedState& state, MountLink& link);
+    RavozuzWindow(SharedState& state, GuiderCore& core);
     ~RavozuzWindow() override;
 
     void DrawLabels() override;
@@ -75,7 +75,7 @@ private:
     void DrawLabel(QPainter& p, const QString& text, int x, int y, int width);
 
     SharedState& state_;
-    MountLink& link_;
+    GuiderCore& core_;
     DrawingObjects drawing_;
     QString thresholdText;
 };

@@ -1,13 +1,9 @@
-// The track window and the correction step.
+// The track window.
 #include "ui/trackwin.h"
 
 #include <QPainter>
 
 #include "ui/drawing.h"
-#include "core/state.h"
-#include "ui/optowin.h"
-#include "core/guide/relaybox.h"
-#include "core/serial/serialline.h"
 
 namespace {
 
@@ -28,12 +24,8 @@ void drawText(QPainter& p, QPoint at, const QString& text) { drawTextAt(p, at.x(
 
 }  // namespace
 
-Trackwin::Trackwin(SharedState& state, MountLink& link, TOptowin& optoWindow,
-                   const DrawingObjects& drawing, QWidget* parent)
+Trackwin::Trackwin(const DrawingObjects& drawing, QWidget* parent)
     : QWidget(parent),
-      state_(state),
-      link_(link),
-      optoWindow_(optoWindow),
       font_(drawing.labelFont),
       readout_(kWidth - 2 * kBorder, kHeight - 2 * kBorder, QImage::Format_RGB32)
 {
@@ -47,64 +39,31 @@ Trackwin::Trackwin(SharedState& state, MountLink& link, TOptowin& optoWindow,
     setGeometry(kX, kY, kWidth, kHeight);
 }
 
-void Trackwin::Correct(bool tracking)
+void Trackwin::ShowCorrection(const CycleResult& cycle)
 {
     QPainter p(&readout_);
     p.fillRect(readout_.rect(), Qt::black);
     setOpaqueText(p, font_, Colours::amber);
-    if (!tracking) {
+    if (!cycle.tracking) {
         p.end();
         update();
         return;
     }
 
-    const int dx = state_.errorX();
-    const int dy = state_.errorY();
-    drawText(p, kAdError, QString::number(dx));
-    drawText(p, kDecError, QString::number(dy));
+    drawText(p, kAdError, QString::number(cycle.dx));
+    drawText(p, kDecError, QString::number(cycle.dy));
     // The labels must not blank the figures beside them, whatever the font.
     p.setClipRect(QRect(0, 0, kAdError.x(), readout_.height()));
     drawText(p, kAdLabel, QStringLiteral("Delta X :"));
     drawText(p, kDecLabel, QStringLiteral("Delta Y :"));
     p.setClipping(false);
 
-    const tparam& params = *state_.params;
-    correction::Inputs in;
-    in.dx = dx;
-    in.dy = dy;
-    in.focalLengthCm = params.focalLength;
-    in.pixelSizeUm = params.pixelSize;
-    in.raSpeedArcsecPerSec = params.raSpeed;
-    in.decSpeedArcsecPerSec = params.decSpeed;
-    in.invertRa = params.invertRa != 0;
-    in.invertDec = params.invertDec != 0;
-    in.inhibitDecPlus = state_.inhibitDecPlus;
-    in.inhibitDecMinus = state_.inhibitDecMinus;
-    last_ = correction::compute(in);
-    pixelScale = last_.pixelScale;
-
-    const bool relayBox = params.interfaceType == RelayBox;
-
-    // AD.
-    p.setPen(last_.ra.saturated ? Colours::saturation : Colours::amber);
-    drawText(p, kAdPercent, QString::fromStdString(correction::percentText(last_, last_.ra)));
-    if (last_.valid) {
-        if (relayBox)
-            sendRelayCorrection(link_, last_.ra.relayCode, last_.ra.count);
-        else
-            optoWindow_.PulseRa(last_.ra.pulseMs);
-        state_.clock.pauseMs(correction::kAxisGapMs);
-    }
-
-    // DEC; the inhibit check boxes only hold back the LED window pulse.
-    p.setPen(last_.dec.saturated ? Colours::saturation : Colours::amber);
-    drawText(p, kDecPercent, QString::fromStdString(correction::percentText(last_, last_.dec)));
-    if (last_.valid) {
-        if (relayBox)
-            sendRelayCorrection(link_, last_.dec.relayCode, last_.dec.count);
-        else if (last_.dec.ledPulse)
-            optoWindow_.PulseDec(last_.dec.pulseMs);
-    }
+    const correction::Result& r = cycle.correction;
+    pixelScale = r.pixelScale;
+    p.setPen(r.ra.saturated ? Colours::saturation : Colours::amber);
+    drawText(p, kAdPercent, QString::fromStdString(correction::percentText(r, r.ra)));
+    p.setPen(r.dec.saturated ? Colours::saturation : Colours::amber);
+    drawText(p, kDecPercent, QString::fromStdString(correction::percentText(r, r.dec)));
     p.end();
     update();
 }

@@ -8,13 +8,14 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/measure/darkarming.h"
-#include "ui/zoommarks.h"
-#include "ui/interface_qt.h"
 #include "core/settings/paramsfile.h"
+#include "ui/messagebox_qt.h"
 #include "ui/parawin.h"
+#include "ui/zoommarks.h"
 
 namespace {
 constexpr int kWidth = 320;
@@ -22,8 +23,13 @@ constexpr int kHeight = 460;
 constexpr int kRegion = StarAnalysis::regionSize;
 }  // namespace
 
-tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& drawing, RavozuzMainWindow* parent)
-    : QWidget(parent), state_(state), mount_(mount), drawing_(drawing), mainWindow(parent)
+tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& drawing, RavozuzMainWindow* parent)
+    : QWidget(parent),
+      analysis(core.session.analysis),
+      state_(state),
+      core_(core),
+      drawing_(drawing),
+      mainWindow(parent)
 {
     setGeometry(1, 4, kWidth, kHeight);
     // Off-screen surface (what the window shows) and the zoom picture's 8-bit
@@ -47,11 +53,11 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
 
     histWindow = new THistwin(state_, drawing_, parent);
     histWindow->show();
-    optoWindow = new TOptowin(state_, mount_, drawing_, parent);
+    optoWindow = new TOptowin(state_, core_.pulses, drawing_, parent);
     optoWindow->hide();
-    graphWindow = new specwin(state_, drawing_, parent);
+    graphWindow = new specwin(state_, core_.session, drawing_, parent);
     graphWindow->hide();
-    trackWindow = new Trackwin(state_, mount_, *optoWindow, drawing_, parent);
+    trackWindow = new Trackwin(drawing_, parent);
     trackWindow->show();
 
     darkCheckBox = makeCheckBox(DarkBoxId, 10, 275);
@@ -69,7 +75,7 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
     connect(reticleCheckBox, &QCheckBox::clicked, this, &tzoomwin::reticleClicked);
     connect(paramButton_, &QPushButton::clicked, this, &tzoomwin::EditParameters);
 
-    analysis.useDarkFrame = false;
+    core_.session.setUseDarkFrame(false);
     state_.trackingOn = false;
     state_.manualThresholdOn = false;
     state_.peakLevel = 0;
@@ -78,10 +84,16 @@ tzoomwin::tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& d
     state_.columnCounts.fill(0);
     state_.rowCounts.fill(0);
 
+    listener_ = core_.session.addListener([this](const SessionEvent& e) { sessionChanged(e); });
     ApplyInterface();
 
     paintBackground();
     show();
+}
+
+tzoomwin::~tzoomwin()
+{
+    core_.session.removeListener(listener_);
 }
 
 QPushButton* tzoomwin::makeButton(ControlId id, const char* text, int x, int y, int w, int h)
@@ -109,12 +121,14 @@ void tzoomwin::giveFocusBack()
 
 void tzoomwin::MeasureCycle()
 {
-    analysis.MeasureStar(state_, state_.picture.view());
+    // The session measures and, while tracking, sends the correction; the
+    // windows then show what it found.
+    const CycleResult& cycle = core_.session.measureCycle(state_.picture.view());
     if (mainWindow)
         mainWindow->DrawLabels();
     histWindow->Plot();
-    trackWindow->Correct(state_.trackingOn);
-    if (state_.trackingOn) {
+    trackWindow->ShowCorrection(cycle);
+    if (cycle.tracking) {
         graphWindow->Plot();
         optoWindow->raise();
     }
@@ -123,14 +137,22 @@ void tzoomwin::MeasureCycle()
 
 void tzoomwin::ApplyInterface()
 {
-    applyInterface(state_, mount_, *optoWindow);
+    const InterfaceApplied applied = core_.mount.applyInterface();
+    if (applied.port && !applied.port->ok) {
+        showMessageBox(QString::fromStdString(applied.port->portName), QStringLiteral("Erreur d'ouverture"));
+        if (!applied.port->device.empty())
+            std::fprintf(stderr, "quorvel: cannot open %s (%s): %s\n", applied.port->portName.c_str(),
+                         applied.port->device.c_str(), std::strerror(applied.port->error));
+    }
+    if (applied.ledWindow == InterfaceApplied::LedWindow::Show)
+        optoWindow->show();
+    else if (applied.ledWindow == InterfaceApplied::LedWindow::Hide)
+        optoWindow->hide();
 }
 
 void tzoomwin::AcquireDark()
 {
-    const DarkArmingStep step = advanceDarkArming(state_.darkPending);
-    if (step.captureNow)
-        analysis.CaptureDark(state_.picture.view());
+    const DarkArmingStep step = core_.session.acquireDark(state_.picture.view());
     darkButton_->setText(QString::fromUtf8(step.buttonText));
     giveFocusBack();
 }
@@ -138,7 +160,7 @@ void tzoomwin::AcquireDark()
 void tzoomwin::useDarkFrameClicked(bool checked)
 {
     state_.beep();
-    analysis.useDarkFrame = checked;
+    core_.session.setUseDarkFrame(checked);
     giveFocusBack();
 }
 
@@ -150,18 +172,26 @@ void tzoomwin::reticleClicked(bool checked)
 
 void tzoomwin::ToggleTracking()
 {
-    if (state_.trackingOn) {
-        trackButton_->setText(QStringLiteral("Track"));
-        graphWindow->hide();
-    } else {
+    if (state_.trackingOn)
+        core_.session.stopTracking();
+    else
+        core_.session.startTracking();
+    giveFocusBack();
+}
+
+void tzoomwin::sessionChanged(const SessionEvent& e)
+{
+    // Whoever started or stopped tracking ("Track", or a client of the event
+    // server), the button and the energy graph follow. "Suspend" and
+    // "Re-start" leave them as they are.
+    if (e.kind == SessionEvent::Kind::Started) {
         trackButton_->setText(QStringLiteral("Track ON"));
         graphWindow->show();
         graphWindow->ResetGraph();
-        state_.referenceX = state_.regionX + state_.centroidX;
-        state_.referenceY = state_.regionY + state_.centroidY;
+    } else if (e.kind == SessionEvent::Kind::Stopped) {
+        trackButton_->setText(QStringLiteral("Track"));
+        graphWindow->hide();
     }
-    state_.trackingOn = !state_.trackingOn;
-    giveFocusBack();
 }
 
 void tzoomwin::EditParameters()

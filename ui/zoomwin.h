@@ -1,21 +1,22 @@
-// The analysis panel under the live picture: it owns the star measurement and
-// the dark frame, shows the analysis region magnified twice with its marks,
-// carries the dark-frame, tracking, parameters and photo controls, and
-// creates the monitoring windows and the LED window when it is built.
+// The analysis panel under the live picture: it shows the analysis region
+// magnified twice with its marks, carries the dark-frame, tracking,
+// parameters and photo controls, and creates the monitoring windows and the
+// LED window when it is built. The measurement, the dark frame and the
+// tracking are the guiding session's; the panel forwards what the user does
+// and draws what a cycle found.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
 
-#include "core/measure/measure.h"
-#include "ui/drawing.h"
-#include "ui/ravozuzmainwin.h"
+#include "core/guider.h"
 #include "core/state.h"
-#include "ui/optowin.h"
-#include "ui/histwin.h"
+#include "ui/drawing.h"
 #include "ui/energywin.h"
+#include "ui/histwin.h"
+#include "ui/optowin.h"
+#include "ui/ravozuzmainwin.h"
 #include "ui/trackwin.h"
-#include "core/serial/serialline.h"
 
 class QCheckBox;
 class QPushButton;
@@ -37,9 +38,10 @@ public:
     // Loads the settings file of the current directory, creates the
     // monitoring and LED windows (children of the main window) and applies
     // the guiding output.
-    tzoomwin(SharedState& state, MountLink& mount, const DrawingObjects& drawing, RavozuzMainWindow* parent);
+    tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& drawing, RavozuzMainWindow* parent);
+    ~tzoomwin() override;
 
-    StarAnalysis analysis;
+    StarAnalysis& analysis;  // the session's: zoom frame, dark frame, "Util. noir"
     THistwin* histWindow = nullptr;
     Trackwin* trackWindow = nullptr;
     specwin* graphWindow = nullptr;
@@ -79,12 +81,14 @@ private:
     void useDarkFrameClicked(bool checked);
     void reticleClicked(bool checked);
     void giveFocusBack();
+    void sessionChanged(const SessionEvent& e);
     QPushButton* makeButton(ControlId id, const char* text, int x, int y, int w, int h);
     QCheckBox* makeCheckBox(ControlId id, int x, int y);
 
     SharedState& state_;
-    MountLink& mount_;
+    GuiderCore& core_;
     const DrawingObjects& drawing_;
+    int listener_ = 0;
 
     // The zoom picture's 8-bit image: 100 x 100 levels, shown through the
     // grey palette (level i as grey 4i + 3), the top row first.

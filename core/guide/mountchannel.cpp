@@ -19,7 +19,7 @@ void MountChannel::removeObserver(int id)
     std::erase_if(observers_, [id](const Entry& e) { return e.id == id; });
 }
 
-void MountChannel::emit(MountEvent event)
+void MountChannel::publish(MountEvent event)
 {
     event.timeUs = state_.clock.nowUs();
     // A copy: an observer may add or remove observers while it runs.
@@ -33,7 +33,7 @@ void MountChannel::sendText(std::string_view text)
     MountEvent e;
     e.kind = MountEvent::Kind::Text;
     e.text = text;
-    emit(e);
+    publish(e);
     line_.sendText(text);
 }
 
@@ -42,7 +42,7 @@ void MountChannel::sendRelayByte(uint8_t byte)
     MountEvent e;
     e.kind = MountEvent::Kind::RelayByte;
     e.byte = byte;
-    emit(e);
+    publish(e);
     line_.WritePortByte(line_.comBase, byte);
 }
 
@@ -60,7 +60,7 @@ void MountChannel::lamp(GuideAxis axis, bool on, Direction direction)
     e.axis = axis;
     e.on = on;
     e.direction = direction;
-    emit(e);
+    publish(e);
 }
 
 void MountChannel::timedPulse(Direction direction, int lengthMs)
@@ -70,7 +70,7 @@ void MountChannel::timedPulse(Direction direction, int lengthMs)
     e.axis = axisOf(direction);
     e.direction = direction;
     e.lengthMs = lengthMs;
-    emit(e);
+    publish(e);
 }
 
 void MountChannel::motion(GuideAxis axis, bool on, Direction direction)
@@ -80,7 +80,7 @@ void MountChannel::motion(GuideAxis axis, bool on, Direction direction)
     e.axis = axis;
     e.on = on;
     e.direction = direction;
-    emit(e);
+    publish(e);
 }
 
 void MountChannel::pauseMs(int ms)

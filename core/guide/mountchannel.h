@@ -67,7 +67,7 @@ public:
     SharedState& state() { return state_; }
 
 private:
-    void emit(MountEvent event);
+    void publish(MountEvent event);
 
     SharedState& state_;
     SerialLine& line_;

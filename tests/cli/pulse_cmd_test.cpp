@@ -176,3 +176,23 @@ TEST(PulseCommand, BadArgumentsGiveUsage)
     }
     EXPECT_FALSE(std::ifstream(dir.file("qv185.dat")).good());
 }
+
+// No Qt platform plugin at all: every output still pulses and reports.
+TEST(PulseCommand, WorksWithoutAnyQtPlatform)
+{
+    const struct {
+        int interfaceType;
+        size_t writes;
+        bool lamps;
+    } cases[] = {{RelayBox, 4, false}, {Lx200, 12, true}, {MeadeEtx, 6, true}, {VirtualLeds, 0, true}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        PtyLine pty;
+        writeSettings(dir, c.interfaceType);
+        const PulseRun r = runPulse(dir, {"--dx", "3", "--dy", "-2"}, pty.path(), {"QT_QPA_PLATFORM=none"});
+        ASSERT_EQ(r.result.exitCode, 0) << c.interfaceType << r.result.err;
+        EXPECT_EQ(r.json.value("ad_count").toInt(), 51) << c.interfaceType;
+        EXPECT_EQ(r.sent.size(), c.writes) << c.interfaceType;
+        EXPECT_EQ(r.json.contains("lamps"), c.lamps) << c.interfaceType;
+    }
+}

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "core/corerig.h"
+
 #include <climits>
 #include <map>
 
@@ -59,7 +61,7 @@ class SpecwinTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        win = std::make_unique<specwin>(state, drawing, &mainWindow);
+        win = std::make_unique<specwin>(state, rig.core.session, drawing, &mainWindow);
         win->show();
         state.trackingOn = true;
         win->ResetGraph();
@@ -122,8 +124,9 @@ protected:
     }
     QString suspendText() { return win->button(701)->text(); }
 
-    FakeClock clock;
-    SharedState state{clock};
+    CoreRig rig;
+    FakeClock& clock = rig.clock;
+    SharedState& state = rig.state;
     DrawingObjects drawing;
     QWidget mainWindow;
     std::unique_ptr<specwin> win;

@@ -10,11 +10,12 @@
 
 #include <memory>
 
-#include "../mountlink/ptyline.h"
+#include "ptyline.h"
 #include "ui/zoomwin.h"
+#include "ui/messagebox_qt.h"
 #include "ui/ravozuzwin.h"
 #include "core/state.h"
-#include "core/serial/serialline.h"
+#include "qt/guiderhost.h"
 #include "core/settings/paramsfile.h"
 #include "testsupport.h"
 
@@ -28,13 +29,16 @@ protected:
         ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
         oldCwd_ = buf;
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);  // the settings file lives here
-        state_.notify = [this](const std::string& c, const std::string& t) { messages_.push_back(c + ": " + t); };
+        setMessageBoxObserver([this](const QString& c, const QString& t) {
+            messages_.push_back((c + ": " + t).toStdString());
+        });
         state_.beep = [this] { ++beeps_; };
     }
     void TearDown() override
     {
         window_.reset();
-        link_.reset();
+        host_.reset();
+        setMessageBoxObserver({});
         ASSERT_EQ(chdir(oldCwd_.c_str()), 0);
     }
 
@@ -48,8 +52,8 @@ protected:
         p.invertDec = invertDec;
         const auto bytes = encodeParams(p);
         writeFile(dir_.file("qv185.dat"), std::string(bytes.begin(), bytes.end()));
-        link_ = std::make_unique<MountLink>(state_);
-        window_ = std::make_unique<RavozuzWindow>(state_, *link_);
+        host_ = std::make_unique<GuiderHost>(state_);
+        window_ = std::make_unique<RavozuzWindow>(state_, host_->core);
         window_->show();
     }
 
@@ -61,7 +65,7 @@ protected:
     SharedState state_{clock_};
     std::vector<std::string> messages_;
     int beeps_ = 0;
-    std::unique_ptr<MountLink> link_;
+    std::unique_ptr<GuiderHost> host_;
     std::unique_ptr<RavozuzWindow> window_;
 };
 
@@ -141,6 +145,7 @@ TEST_F(MainWindowTest, SlewButtonsSendThePressAndReleaseOfEachOutput)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
         window_.reset();
+        host_.reset();
         open(c.interfaceType, c.invertRa, c.invertDec);
         line.drain(50);
         QPushButton* b = button(c.id);

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "../mountlink/ptyline.h"
+#include "core/corerig.h"
+#include "ptyline.h"
+#include "ui/messagebox_qt.h"
 #include "ui/zoomwin.h"
 #include "core/settings/paramsfile.h"
 #include "testsupport.h"
@@ -65,32 +67,34 @@ protected:
     void SetUp() override
     {
         std::filesystem::current_path(dir_.path());  // the settings file is read from here
-        state.notify = [this](const std::string& caption, const std::string& text) {
-            messages.push_back(caption + ": " + text);
-        };
+        setMessageBoxObserver([this](const QString& caption, const QString& text) {
+            messages.push_back((caption + ": " + text).toStdString());
+        });
         state.beep = [this] { ++beeps; };
     }
 
     void TearDown() override
     {
-        main.reset();  // the windows go before the line they use
-        mount.reset();
+        main.reset();  // the windows go before the core they use
+        core.reset();
+        setMessageBoxObserver({});
         std::filesystem::current_path(oldCwd_);
     }
 
     void build(int interfaceType = VirtualLeds, int comPort = 0)
     {
         main.reset();
-        mount.reset();
+        core.reset();
         tparam rec;
         rec.interfaceType = interfaceType;
         rec.comPort = comPort;
         const auto bytes = encodeParams(rec);
         writeFile(dir_.file(kSettingsFileName), std::string(bytes.begin(), bytes.end()));
-        mount = std::make_unique<MountLink>(state);
+        core = std::make_unique<GuiderCore>(state, timer);
+        timer.machine = &core->pulses;
         main = std::make_unique<CountingMainWindow>();
         main->setFixedSize(539, 464);
-        zoom = new tzoomwin(state, *mount, drawing, main.get());
+        zoom = new tzoomwin(state, *core, drawing, main.get());
         main->show();
         main->takeFocus();
         ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
@@ -130,7 +134,8 @@ protected:
     FakeClock clock;
     SharedState state{clock};
     DrawingObjects drawing;
-    std::unique_ptr<MountLink> mount;
+    FakePulseTimer timer;
+    std::unique_ptr<GuiderCore> core;
     std::unique_ptr<CountingMainWindow> main;
     tzoomwin* zoom = nullptr;
     std::vector<std::string> messages;

@@ -190,3 +190,27 @@ TEST(MountControl, ApplyingTheOutputOpensThePortOrShowsTheLeds)
     EXPECT_EQ(a.port->portName, "COM" + std::to_string(INT_MAX));
     EXPECT_TRUE(a.port->device.empty());
 }
+
+TEST(MountControl, LedWindowChoiceKeepsAnOpenPortAndBadPortNumbersOpenNothing)
+{
+    PtyLine pty;
+    ASSERT_TRUE(pty.ok());
+    ScopedEnv com1("QUORVEL_COM1", pty.path());
+    ScopedEnv noTrace("QUORVEL_SERIAL_LOG", std::nullopt);
+    CoreRig rig(Lx200);
+    ASSERT_TRUE(rig.core.mount.applyInterface().port->ok);
+    rig.state.params->interfaceType = VirtualLeds;
+    EXPECT_FALSE(rig.core.mount.applyInterface().port);
+    rig.core.pulses.pulse(GuideAxis::Ra, 15);
+    EXPECT_EQ(pty.read(15), bytesOf("#:Qe##:Qw##:Mw#"));
+
+    for (int comPort : {4, -1, INT_MAX, INT_MIN}) {
+        CoreRig bad(Lx200);
+        bad.state.params->comPort = comPort;
+        const InterfaceApplied a = bad.core.mount.applyInterface();
+        ASSERT_TRUE(a.port) << comPort;
+        EXPECT_FALSE(a.port->ok) << comPort;
+        EXPECT_EQ(bad.core.line.comBase, 0) << comPort;  // no such UART: unchanged
+        EXPECT_EQ(a.port->portName.rfind("COM", 0), 0u) << a.port->portName;
+    }
+}
