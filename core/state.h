@@ -52,6 +52,8 @@ struct SharedState {
     int frameWidth = 4;
     int captionHeight = 18;
     bool captureRunning = false;
+    int driverIndex = 0;            // entry of "Video Source"; -1 after OK with none selected
+    int64_t lastAnalysisTime = 0;   // program clock (ms) of the last measurement cycle
     bool darkPending = false;
     bool reticleOn = false;
     bool graphSuspended = false;

@@ -1,0 +1,77 @@
+// The acquisition loop.
+#include "core/capture/acquisition.h"
+
+#include "core/session.h"
+#include "core/state.h"
+
+AcquisitionLoop::AcquisitionLoop(SharedState& state, GuidingSession& session,
+                                 std::function<CaptureDriverList()> scan)
+    : state_(state), session_(session), scan_(std::move(scan))
+{
+}
+
+AcquisitionLoop::~AcquisitionLoop()
+{
+    disconnect();
+}
+
+const CaptureDriverList& AcquisitionLoop::drivers()
+{
+    if (!scanned_)
+        rescan();
+    return drivers_;
+}
+
+void AcquisitionLoop::rescan()
+{
+    if (current_)
+        return;
+    drivers_ = scan_ ? scan_() : CaptureDriverList{};
+    scanned_ = true;
+}
+
+CaptureStatus AcquisitionLoop::connect(int index)
+{
+    disconnect();
+    const CaptureDriverList& list = drivers();
+    if (index < 0 || index >= int(list.size()))
+        return CaptureStatus::failure("no capture driver at entry " + std::to_string(index));
+    CaptureDriver& driver = *list[size_t(index)];
+    const CaptureStatus status = driver.connect();
+    if (!status.ok)
+        return status;
+    current_ = &driver;
+    state_.lastAnalysisTime = state_.clock.nowMs();
+    state_.captureRunning = true;
+    return status;
+}
+
+void AcquisitionLoop::disconnect()
+{
+    if (current_)
+        current_->disconnect();
+    current_ = nullptr;
+    state_.captureRunning = false;
+}
+
+AcquisitionLoop::Tick AcquisitionLoop::tick()
+{
+    Tick t;
+    if (current_) {
+        t.grab = current_->grab(state_.picture, t.error);
+        if (t.grab == GrabStatus::NewFrame)
+            lastFrame_.bits = state_.picture.bits;
+        else if (t.grab == GrabStatus::Lost)
+            disconnect();
+    }
+    if (state_.darkPending) {
+        session_.acquireDark(state_.picture.view());
+        t.darkTaken = true;
+    }
+    const int64_t now = state_.clock.nowMs();
+    if (now - state_.lastAnalysisTime > kCycleMs) {
+        state_.lastAnalysisTime = now;
+        t.cycle = &session_.measureCycle(state_.picture.view());
+    }
+    return t;
+}

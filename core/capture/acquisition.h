@@ -1,0 +1,70 @@
+// The acquisition loop: the one loop of the guider. Every tick grabs the
+// freshest frame of the connected capture driver into the screen picture,
+// takes an armed dark frame from it, and runs a measurement cycle when more
+// than 1000 ms have passed since the last one. The main window's 200 ms timer
+// and the headless guider drive the same object; the window draws its marks
+// around it. Connecting a driver ("Source") is here too, so the windows and
+// the command line choose and connect cameras the same way.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/capture/capturedriver.h"
+
+struct SharedState;
+class GuidingSession;
+struct CycleResult;
+
+using CaptureDriverList = std::vector<std::unique_ptr<CaptureDriver>>;
+
+class AcquisitionLoop {
+public:
+    static constexpr int kTickMs = 200;
+    static constexpr int kCycleMs = 1000;
+
+    // scan builds the entries of "Video Source" (nine, padded with "(aucun)").
+    AcquisitionLoop(SharedState& state, GuidingSession& session, std::function<CaptureDriverList()> scan);
+    ~AcquisitionLoop();
+    AcquisitionLoop(const AcquisitionLoop&) = delete;
+    AcquisitionLoop& operator=(const AcquisitionLoop&) = delete;
+
+    // The entries as last scanned (scanned on first use).
+    const CaptureDriverList& drivers();
+    // Looks for cameras again; only while nothing is connected.
+    void rescan();
+
+    // Connects entry `index` (driverIndex): on success lastAnalysisTime is
+    // the clock and captureRunning is set, so the first cycle comes on the
+    // first tick more than 1000 ms later; on failure captureRunning is false
+    // and the cause is returned.
+    CaptureStatus connect(int index);
+    // Disconnects the driver that is connected, if any; captureRunning false.
+    void disconnect();
+    CaptureDriver* connected() const { return current_; }
+
+    struct Tick {
+        GrabStatus grab = GrabStatus::NoFrame;
+        std::string error;             // why the camera was lost (grab == Lost)
+        bool darkTaken = false;        // the armed dark frame was taken from this frame
+        const CycleResult* cycle = nullptr;  // a measurement cycle ran
+    };
+    // One tick: grab, the armed dark frame, the measurement cycle when due.
+    // A camera lost while running is disconnected (captureRunning false); the
+    // picture keeps its last frame.
+    Tick tick();
+
+    // The frame as grabbed, before any mark was drawn over the picture.
+    const Picture& lastFrame() const { return lastFrame_; }
+
+private:
+    SharedState& state_;
+    GuidingSession& session_;
+    std::function<CaptureDriverList()> scan_;
+    CaptureDriverList drivers_;
+    bool scanned_ = false;
+    CaptureDriver* current_ = nullptr;
+    Picture lastFrame_;
+};
