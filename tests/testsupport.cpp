@@ -5,6 +5,9 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,4 +71,17 @@ void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+void withFileSizeLimit(std::size_t bytes, const std::function<void()>& f)
+{
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    f();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
 }

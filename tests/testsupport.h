@@ -2,6 +2,8 @@
 // quorvel executable as a user would.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,3 +34,7 @@ RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cw
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+
+// Runs f with files limited to `bytes` bytes, as a disk that fills up part
+// way through a write: a longer write fails with EFBIG instead of a signal.
+void withFileSizeLimit(std::size_t bytes, const std::function<void()>& f);

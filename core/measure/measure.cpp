@@ -211,11 +211,18 @@ Measurement StarAnalysis::measure(const PixelView& picture, const MeasureInputs&
     return m;
 }
 
-void StarAnalysis::CaptureDark(const PixelView& picture)
+GreyFrame greyCapture(const PixelView& picture)
 {
+    GreyFrame grey;
     for (int y = 0; y < kDarkHeight; ++y) {
-        uint8_t* out = darkFrame.data() + std::size_t(y) * kDarkWidth;
+        uint8_t* out = grey.data() + std::size_t(y) * kDarkWidth;
         for (int x = 0; x < kDarkWidth; ++x)
             out[x] = picture.bits && picture.contains(x, y) ? greyLevel(picture.at(x, y)) : 0;
     }
+    return grey;
+}
+
+void StarAnalysis::CaptureDark(const PixelView& picture)
+{
+    darkFrame = greyCapture(picture);
 }

@@ -18,6 +18,13 @@ inline uint8_t greyLevel(uint32_t rgb)
 
 inline constexpr int kRegionSize = 100;
 
+// Grey levels of a whole 320 x 240 picture, index y * 320 + x (top row first).
+using GreyFrame = std::array<uint8_t, Picture::width * Picture::height>;
+
+// The grey level of every pixel of the picture; 0 where the view has no
+// pixel (a smaller view, or none at all).
+GreyFrame greyCapture(const PixelView& picture);
+
 // What one measurement reads besides the picture.
 struct MeasureInputs {
     int32_t regionX = 110;      // top-left corner of the region, picture pixels
@@ -58,7 +65,7 @@ public:
     std::array<uint8_t, regionSize * regionSize> zoomFrame{};
     // Grey levels of the whole 320 x 240 picture, index y * 320 + x; all zero
     // until the first capture, so "Util. noir" does nothing before one.
-    std::array<uint8_t, Picture::width * Picture::height> darkFrame{};
+    GreyFrame darkFrame{};
     bool useDarkFrame = false;
 
     // One measurement of the region; fills zoomFrame.

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include "core/state.h"
@@ -158,20 +157,6 @@ std::vector<uint8_t> readHead(const std::string& path, bool& opened)
     return bytes;
 }
 
-bool writeAll(int fd, const std::vector<uint8_t>& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<uint8_t> encodeParams(const tparam& p)
@@ -297,55 +282,4 @@ void saveParams(SharedState& state, const std::string& path)
 {
     // Nothing is reported at exit; a failed save leaves the previous file.
     (void)trySaveParams(state, path);
-}
-
-bool replaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    namespace fs = std::filesystem;
-    std::error_code ec;
-
-    // A settings file reached through a symbolic link is replaced where the
-    // link points, so the link itself stays.
-    fs::path target = path;
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    // Only a regular file is replaced. A device, a pipe or a socket in its
-    // place (a link to /dev/null, say) is left alone: a rename would put a
-    // plain file where it was, which for root means losing /dev/null.
-    struct stat old;
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
-        return false;
-
-    fs::path dir = target.parent_path();
-    if (dir.empty())
-        dir = ".";
-
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = (dir / (".quorvel-save-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(attempt) + ".tmp"))
-                  .string();
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-
-    // The new file keeps the permissions of the one it replaces.
-    if (exists)
-        (void)::fchmod(fd, old.st_mode & 07777);
-
-    bool ok = writeAll(fd, bytes);
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(tmp.c_str());
-    return ok;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/files/replacefile.h"
 #include "core/settings/tparam.h"
 
 struct SharedState;
@@ -53,8 +54,3 @@ void saveParams(SharedState& state, const std::string& path = kSettingsFileName)
 
 // saveParams, telling whether the file was written (for the command line).
 bool trySaveParams(SharedState& state, const std::string& path = kSettingsFileName);
-
-// Writes these bytes to path through a temporary file in the same directory
-// and a rename; false, with path untouched, when any step fails or when path
-// names something other than a regular file (a device, a pipe).
-bool replaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -2,14 +2,12 @@
 // of the levels and a save that never damages the previous file.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cmath>
-#include <csignal>
 #include <filesystem>
 #include <limits>
 
@@ -291,15 +289,8 @@ TEST(SettingsFile, FailedSaveLeavesThePreviousFileWhole)
         // The disk fills up part way (a file-size limit of 50 bytes).
         TempDir dir;
         writeFile(dir.file("qv185.dat"), old);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 50;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const bool ok = trySaveParams(state, dir.file("qv185.dat"));
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        bool ok = true;
+        withFileSizeLimit(50, [&] { ok = trySaveParams(state, dir.file("qv185.dat")); });
         EXPECT_FALSE(ok);
         EXPECT_EQ(readFile(dir.file("qv185.dat")), old);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
