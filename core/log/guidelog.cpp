@@ -202,6 +202,7 @@ void GuideLog::onEvent(const SessionEvent& e)
 
 void GuideLog::beginPeriod()
 {
+    const int64_t startUs = state_->clock.nowUs();  // before the header lines: times count from the event
     const tparam& p = *state_->params;
     const float scale = usablePixelScale(p);
     // Guide speed over the image scale: pixels per second (0 when unknown).
@@ -220,7 +221,7 @@ void GuideLog::beginPeriod()
                         interfaceName(p.interfaceType).c_str(), rate(p.raSpeed), rate(p.decSpeed)));
     writeLine(kColumns);
     inPeriod_ = true;
-    periodStartUs_ = state_->clock.nowUs();
+    periodStartUs_ = startUs;
     frame_ = 0;
 }
 
