@@ -49,6 +49,7 @@ const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
     in.referenceY = state_.referenceY;
 
     last_ = CycleResult{};
+    last_.timeUs = state_.clock.nowUs();
     last_.measurement = analysis.measure(picture, in);
     apply(last_.measurement);
     last_.tracking = state_.trackingOn;

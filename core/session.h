@@ -8,6 +8,7 @@
 // 5 ms gaps the outputs need.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct CycleResult {
     int dy = 0;
     correction::Result correction;  // computed while tracking
     bool sent = false;              // the correction went to the mount
+    int64_t timeUs = 0;             // program clock when the measurement began
 };
 
 struct SessionEvent {

@@ -1,0 +1,308 @@
+// The guide log in PHD2's format.
+#include "core/log/guidelog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/guide/correction.h"
+#include "core/guide/signs.h"
+#include "core/log/runstats.h"
+#include "core/session.h"
+#include "core/state.h"
+
+namespace {
+
+constexpr const char* kFirstLine = "Quorvel version 1.85, Log version 2.5. Log enabled at ";
+constexpr const char* kColumns =
+    "Frame,Time,mount,dx,dy,RARawDistance,DECRawDistance,RAGuideDistance,DECGuideDistance,"
+    "RADuration,RADirection,DECDuration,DECDirection,XStep,YStep,StarMass,SNR,ErrorCode";
+
+__attribute__((format(printf, 1, 2))) std::string formatted(const char* fmt, ...)
+                                                            {
+    char buf[512];
+    va_list args;
+    va_start(args, fmt);
+    const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    return std::string(buf, n < 0 ? 0 : std::min<std::size_t>(std::size_t(n), sizeof buf - 1));
+}
+
+// What went out on one axis of a cycle, as the log names it: the length in
+// milliseconds and the direction letter, or nothing (letter 0).
+struct SentPulse {
+    int ms = 0;
+    char letter = 0;
+};
+
+SentPulse sentPulse(const CycleResult& c, GuideAxis axis, int32_t interfaceType)
+{
+    const correction::Axis& a = axis == GuideAxis::Ra ? c.correction.ra : c.correction.dec;
+    if (!c.sent || a.count <= 0)
+        return {};
+    SentPulse s;
+    if (interfaceType == RelayBox) {
+        // The box times its pulses itself: a count is 1/63 s (no inhibit there).
+        s.ms = (a.count * 1000 + correction::kMaxCount / 2) / correction::kMaxCount;
+    } else {
+        if (!a.timedPulse)
+            return {};
+        s.ms = std::abs(a.pulseMs);
+    }
+    s.letter = directionLetter(pulseDirection(axis, a.pulseMs));
+    return s;
+}
+
+}  // namespace
+
+WallClock localWallClock()
+{
+    return [] {
+        const std::time_t t = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        return tm;
+    };
+}
+
+std::string interfaceName(int32_t interfaceType)
+{
+    switch (interfaceType) {
+    case RelayBox: return "Rereridu standard";
+    case Lx200: return "LX 200";
+    case MeadeEtx: return "Meade ETX";
+    case VirtualLeds: return "Diodes virtuelles";
+    }
+    return "Interface " + std::to_string(interfaceType);
+}
+
+std::unique_ptr<GuideLog> GuideLog::open(const std::string& path, WallClock wallClock, std::string& error)
+{
+    // Never waits: a FIFO without a reader fails at once instead of holding
+    // up the guider; one with a reader is refused below (a reader that goes
+    // away would kill us with SIGPIPE).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        error = "cannot open the guide log " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        error = "cannot open the guide log " + path + ": not a regular file";
+        return nullptr;
+    }
+    std::unique_ptr<GuideLog> log(new GuideLog(fd, path, std::move(wallClock), S_ISREG(st.st_mode) ? st.st_size : 0));
+    log->writeLine(kFirstLine + log->now());
+    error.clear();
+    return log;
+}
+
+GuideLog::GuideLog(int fd, std::string path, WallClock wallClock, int64_t size)
+    : fd_(fd), path_(std::move(path)), wallClock_(std::move(wallClock)), wholeSize_(size)
+{
+}
+
+GuideLog::~GuideLog() { close(); }
+
+void GuideLog::attach(GuidingSession& session, SharedState& state)
+{
+    if (fd_ < 0)
+        return;
+    detach();
+    session_ = &session;
+    state_ = &state;
+    listener_ = session.addListener([this](const SessionEvent& e) { onEvent(e); });
+    if (state.trackingOn) {
+        beginPeriod();
+        writeLockPosition();
+    }
+}
+
+void GuideLog::detach()
+{
+    // No row can come any more: the period ends here.
+    if (inPeriod_)
+        endPeriod();
+    if (session_)
+        session_->removeListener(listener_);
+    session_ = nullptr;
+    state_ = nullptr;
+}
+
+void GuideLog::dither(double dx, double dy)
+{
+    if (!inPeriod_ || !state_)
+        return;
+    writeLine(formatted("INFO: DITHER by %.3f, %.3f, new lock pos = %.3f, %.3f", dx, dy, double(state_->referenceX),
+                        double(state_->referenceY)));
+}
+
+void GuideLog::close()
+{
+    if (fd_ < 0)
+        return;
+    detach();
+    writeBlank();
+    writeLine("Log closed at " + now());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void GuideLog::onEvent(const SessionEvent& e)
+{
+    using Kind = SessionEvent::Kind;
+    switch (e.kind) {
+    case Kind::Started:
+        // A new lock: a new section, even if the last one was still open.
+        if (inPeriod_)
+            endPeriod();
+        beginPeriod();
+        writeLockPosition();
+        break;
+    case Kind::Resumed:
+        if (inPeriod_) {
+            writeLine("INFO: Guiding resumed");
+        } else {
+            beginPeriod();
+            writeLockPosition();
+        }
+        break;
+    case Kind::Suspended:
+        if (inPeriod_)
+            writeLine("INFO: Guiding paused");
+        break;
+    case Kind::Stopped:
+        if (inPeriod_)
+            endPeriod();
+        break;
+    case Kind::LockMoved:
+        if (inPeriod_)
+            writeLockPosition();
+        break;
+    case Kind::Cycle:
+        if (!e.cycle || !e.cycle->tracking)
+            break;
+        if (!inPeriod_) {  // tracking switched on without telling us: lose no row
+            beginPeriod();
+            writeLockPosition();
+        }
+        writeRow(*e.cycle);
+        break;
+    }
+}
+
+void GuideLog::beginPeriod()
+{
+    const int64_t startUs = state_->clock.nowUs();  // before the header lines: times count from the event
+    const tparam& p = *state_->params;
+    const float scale = usablePixelScale(p);
+    // Guide speed over the image scale: pixels per second (0 when unknown).
+    auto rate = [&](double arcsecPerSec) {
+        const double r = scale > 0 ? arcsecPerSec / double(scale) : 0.0;
+        return std::isfinite(r) && r > 0 ? r : 0.0;
+    };
+    const double focalMm = p.focalLength * 10.0;
+    const int focal = std::isfinite(focalMm) && std::abs(focalMm) < 1e9 ? int(std::lround(focalMm)) : 0;
+
+    writeBlank();
+    writeLine("Guiding Begins at " + now());
+    writeLine(formatted("Pixel scale = %.2f arc-sec/px, Binning = 1, Focal length = %d mm",
+                        double(scale), focal));
+    writeLine(formatted("Mount = %s, xAngle = 0.0, xRate = %.3f, yAngle = 90.0, yRate = %.3f",
+                        interfaceName(p.interfaceType).c_str(), rate(p.raSpeed), rate(p.decSpeed)));
+    writeLine(kColumns);
+    inPeriod_ = true;
+    periodStartUs_ = startUs;
+    frame_ = 0;
+}
+
+void GuideLog::endPeriod()
+{
+    writeLine("Guiding Ends at " + now());
+    writeLine("");
+    inPeriod_ = false;
+}
+
+void GuideLog::writeLockPosition()
+{
+    writeLine(formatted("INFO: SET LOCK POSITION, new lock pos = %.3f, %.3f", double(state_->referenceX),
+                        double(state_->referenceY)));
+}
+
+void GuideLog::writeRow(const CycleResult& c)
+{
+    ++frame_;
+    const double t = double(c.timeUs - periodStartUs_) / 1e6;
+    if (c.measurement.gated) {
+        // Star mass 0 with an error code: the viewer leaves the frame out.
+        writeLine(formatted("%d,%.3f,\"DROP\",,,,,,,,,,,,,0,0.00,2,\"Star lost\"", frame_, t));
+        return;
+    }
+    // The viewer's distances are star minus lock (a West pulse corrects a
+    // positive RA distance, a South pulse a positive DEC one): the opposite
+    // of the guiding error. Negated as integers: a star on the lock reads
+    // 0.000, never -0.000.
+    const double ra = double(-int64_t(c.dx));
+    const double dec = double(-int64_t(c.dy));
+    const int32_t type = state_->params->interfaceType;
+    const SentPulse pr = sentPulse(c, GuideAxis::Ra, type);
+    const SentPulse pd = sentPulse(c, GuideAxis::Dec, type);
+    const char raDir[2] = {pr.letter, 0};
+    const char decDir[2] = {pd.letter, 0};
+    writeLine(formatted("%d,%.3f,\"Mount\",%.3f,%.3f,%.3f,%.3f,%.3f,%.3f,%d,%s,%d,%s,,,%d,0.00,0",
+                        frame_, t, ra, dec, ra, dec, pr.letter ? ra : 0.0, pd.letter ? dec : 0.0, pr.ms, raDir,
+                        pd.ms, decDir, int(c.measurement.population)));
+}
+
+void GuideLog::writeBlank()
+{
+    if (!lastLineBlank_)
+        writeLine("");
+}
+
+void GuideLog::writeLine(std::string line)
+{
+    if (fd_ < 0)
+        return;
+    lastLineBlank_ = line.empty();
+    line += '\n';
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Full disk, size limit, I/O error: the guiding goes on without this
+        // line. Whatever part of it went in is cut off again, so that the
+        // next line starts a line of its own.
+        const int cause = n < 0 ? errno : ENOSPC;
+        if (done > 0) {
+            [[maybe_unused]] const int r = ::ftruncate(fd_, off_t(wholeSize_));
+        }
+        if (writeError_.empty())
+            writeError_ = "cannot write the guide log " + path_ + ": " + std::strerror(cause);
+        ++linesLost_;
+        return;
+    }
+    wholeSize_ += int64_t(done);
+}
+
+std::string GuideLog::now() const
+{
+    const std::tm t = wallClock_();
+    char buf[64];
+    const std::size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &t);
+    return std::string(buf, n);
+}

@@ -1,0 +1,96 @@
+// The guide log, in the text format of PHD2's guide logs (log version 2.5),
+// so that imagers can open a night's guiding in PHD2 Log Viewer: one section
+// per tracking period, one row per measurement cycle, events as INFO lines.
+//
+// The log listens to the guiding session (attach), so enabling it is one
+// line for the windows and the headless guider alike. Every line goes to the
+// file in one write, unbuffered: a process killed outright leaves the file
+// whole up to its last line. A failed write never stops the guiding: the
+// first failure is kept for the program to report, and a line the disk could
+// only take part of is cut back off, so the file never holds half a line.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+class GuidingSession;
+struct SharedState;
+struct CycleResult;
+struct SessionEvent;
+
+// Local date and time for the dates the log writes; tests hand in their own.
+using WallClock = std::function<std::tm()>;
+WallClock localWallClock();
+
+// The output's name as the parameters dialog lists it ("Rereridu standard",
+// "LX 200", "Meade ETX", "Diodes virtuelles"; "Interface N" for any other).
+std::string interfaceName(int32_t interfaceType);
+
+class GuideLog {
+public:
+    // Opens the log at path for appending (an earlier log in the same file is
+    // kept; the viewer reads every section) and writes its first line. Returns
+    // nullptr, with a readable error, when the file cannot be opened; a write
+    // that fails afterwards is only reported by writeError().
+    static std::unique_ptr<GuideLog> open(const std::string& path, WallClock wallClock, std::string& error);
+
+    // close().
+    ~GuideLog();
+    GuideLog(const GuideLog&) = delete;
+    GuideLog& operator=(const GuideLog&) = delete;
+
+    // Logs this session from now on: a section per tracking period (one opens
+    // at once if tracking is on), a row per cycle while tracking, the lock
+    // moves, pauses and resumes. The elapsed times come from state.clock. The
+    // log must be closed or destroyed before the session.
+    void attach(GuidingSession& session, SharedState& state);
+    void detach();
+
+    // A dither: the lock moved by (dx, dy) pixels. Call it once the lock has
+    // moved (GuidingSession::moveLock): the line gives the new lock position.
+    void dither(double dx, double dy);
+
+    // Ends the log: "Guiding Ends" if a tracking period is open, then "Log
+    // closed"; stops listening and closes the file. A second call does
+    // nothing.
+    void close();
+
+    bool isClosed() const { return fd_ < 0; }
+    const std::string& path() const { return path_; }
+    // The first write that failed, with its cause ("" when none), and how many
+    // lines were lost in all.
+    const std::string& writeError() const { return writeError_; }
+    int linesLost() const { return linesLost_; }
+
+private:
+    GuideLog(int fd, std::string path, WallClock wallClock, int64_t size);
+
+    void onEvent(const SessionEvent& e);
+    void beginPeriod();
+    void endPeriod();
+    void writeRow(const CycleResult& c);
+    void writeLockPosition();
+    void writeBlank();
+    void writeLine(std::string line);
+    std::string now() const;
+
+    int fd_ = -1;
+    std::string path_;
+    WallClock wallClock_;
+    int64_t wholeSize_ = 0;     // file size up to the end of the last whole line
+
+    GuidingSession* session_ = nullptr;
+    SharedState* state_ = nullptr;
+    int listener_ = 0;
+
+    bool inPeriod_ = false;     // a "Guiding Begins" section is open
+    int64_t periodStartUs_ = 0;
+    int frame_ = 0;
+    bool lastLineBlank_ = false;
+
+    std::string writeError_;
+    int linesLost_ = 0;
+};

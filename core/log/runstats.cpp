@@ -1,0 +1,116 @@
+// `quorvel guide`'s cycle lines and summary.
+#include "core/log/runstats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/guide/correction.h"
+#include "core/session.h"
+#include "core/settings/tparam.h"
+
+namespace {
+
+// Three decimals; null for what is missing or not finite; never "-0.000".
+std::string number3(std::optional<double> v)
+{
+    if (!v || !std::isfinite(*v))
+        return "null";
+    char buf[400];
+    const int n = std::snprintf(buf, sizeof buf, "%.3f", *v);
+    const std::string_view s(buf, n > 0 && n < int(sizeof buf) ? std::size_t(n) : 0);
+    return s == "-0.000" ? "0.000" : std::string(s);
+}
+
+std::string intOrNull(bool present, int v) { return present ? std::to_string(v) : "null"; }
+
+}  // namespace
+
+float usablePixelScale(const tparam& p)
+{
+    if (!(p.focalLength > 0) || !(p.pixelSize > 0))
+        return 0;
+    const float scale = correction::pixelScaleArcsecPerPixel(p.pixelSize, p.focalLength);
+    return std::isfinite(scale) && scale > 0 ? scale : 0;
+}
+
+std::string cycleJson(const CycleResult& c, double tSeconds, int32_t interfaceType)
+{
+    const bool timed = c.sent && interfaceType != RelayBox;
+    std::string s = "{\"t_s\":" + number3(tSeconds);
+    s += ",\"dx\":" + std::to_string(c.dx);
+    s += ",\"dy\":" + std::to_string(c.dy);
+    s += ",\"population\":" + std::to_string(c.measurement.population);
+    s += ",\"ad_count\":" + intOrNull(c.sent, c.correction.ra.count);
+    s += ",\"dec_count\":" + intOrNull(c.sent, c.correction.dec.count);
+    s += ",\"ad_ms\":" + intOrNull(timed && c.correction.ra.timedPulse, c.correction.ra.pulseMs);
+    s += ",\"dec_ms\":" + intOrNull(timed && c.correction.dec.timedPulse, c.correction.dec.pulseMs);
+    s += c.measurement.gated ? ",\"dropped\":true}" : ",\"dropped\":false}";
+    return s;
+}
+
+void GuideRunStats::Window::add(const CycleResult& c)
+{
+    if (c.measurement.gated) {
+        ++dropped;
+        return;
+    }
+    ++used;
+    // Welford's running mean and squared deviations.
+    auto step = [n = double(used)](double x, double& mean, double& sq) {
+        const double d = x - mean;
+        mean += d / n;
+        sq += d * (x - mean);
+    };
+    step(double(c.dx), meanX, sqX);
+    step(double(c.dy), meanY, sqY);
+    maxAbs = std::max<int64_t>({maxAbs, std::llabs(c.dx), std::llabs(c.dy)});
+}
+
+void GuideRunStats::add(const CycleResult& c, double tSeconds)
+{
+    if (!c.tracking)
+        return;
+    all_.add(c);
+    if (tSeconds >= kSettleSeconds)
+        settled_.add(c);
+}
+
+GuideRunSummary GuideRunStats::summary() const
+{
+    const Window& w = settled_.used + settled_.dropped > 0 ? settled_ : all_;
+    GuideRunSummary s;
+    s.cycles = w.used;
+    s.dropped = w.dropped;
+    if (w.used > 0) {
+        s.rmsX = std::sqrt(w.sqX / w.used);
+        s.rmsY = std::sqrt(w.sqY / w.used);
+        s.meanX = w.meanX;
+        s.meanY = w.meanY;
+        s.maxAbs = double(w.maxAbs);
+    }
+    return s;
+}
+
+std::string GuideRunStats::summaryJson(float pixelScale) const
+{
+    const GuideRunSummary s = summary();
+    const bool scaleOk = std::isfinite(pixelScale) && pixelScale > 0;
+    auto arcsec = [&](std::optional<double> px) -> std::optional<double> {
+        if (!px || !scaleOk)
+            return std::nullopt;
+        return *px * double(pixelScale);
+    };
+    std::string j = "{\"summary\":true,\"cycles\":" + std::to_string(s.cycles);
+    j += ",\"dropped\":" + std::to_string(s.dropped);
+    j += ",\"rms_x_px\":" + number3(s.rmsX);
+    j += ",\"rms_y_px\":" + number3(s.rmsY);
+    j += ",\"mean_x_px\":" + number3(s.meanX);
+    j += ",\"mean_y_px\":" + number3(s.meanY);
+    j += ",\"rms_x_arcsec\":" + number3(arcsec(s.rmsX));
+    j += ",\"rms_y_arcsec\":" + number3(arcsec(s.rmsY));
+    j += ",\"max_px\":" + number3(s.maxAbs) + "}";
+    return j;
+}
