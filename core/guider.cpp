@@ -9,8 +9,17 @@ GuiderCore::GuiderCore(SharedState& s, PulseTimerPort& timer)
       channel(s, line),
       pulses(channel, s.clock, timer),
       mount(s, channel, pulses),
-      session(s, mount)
+      session(s, mount),
+      acquisition(s, session, [this] { return scanCaptureDrivers(); })
 {
+}
+
+CaptureDriverList GuiderCore::scanCaptureDrivers()
+{
+    CaptureDriverList list;
+    while (list.size() < size_t(kCaptureEntries))
+        list.push_back(std::make_unique<NoDriver>());
+    return list;
 }
 
 GuiderCore::~GuiderCore()

@@ -1,11 +1,12 @@
 // The guider's core objects, built once and wired together: the serial line,
 // the channel of every command to the mount, the timed pulses, the choice of
-// output and the guiding session. The windows and the command line each build
+// output, the guiding session and the acquisition loop with its cameras. The windows and the command line each build
 // one and hand it to whoever needs it; the pulse timer comes from outside
 // (a QtCore timer in the program, a hand-driven one in tests) and must
 // outlive it.
 #pragma once
 
+#include "core/capture/acquisition.h"
 #include "core/guide/mountchannel.h"
 #include "core/guide/mountcontrol.h"
 #include "core/guide/pulsemachine.h"
@@ -23,10 +24,14 @@ public:
     GuiderCore(const GuiderCore&) = delete;
     GuiderCore& operator=(const GuiderCore&) = delete;
 
+    // The entries of "Video Source" on this machine.
+    CaptureDriverList scanCaptureDrivers();
+
     SharedState& state;
     SerialLine line;
     MountChannel channel;
     PulseMachine pulses;
     MountControl mount;
     GuidingSession session;
+    AcquisitionLoop acquisition;  // last: its camera goes first, while the rest still stands
 };

@@ -2,6 +2,7 @@
 #include "core/session.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/guide/mountcontrol.h"
 #include "core/state.h"
@@ -109,6 +110,21 @@ void GuidingSession::moveLock(int referenceX, int referenceY)
     state_.referenceX = referenceX;
     state_.referenceY = referenceY;
     notify(SessionEvent::Kind::LockMoved);
+}
+
+void GuidingSession::placeRegion(int centreX, int centreY)
+{
+    int64_t x = int64_t(centreX) - 50;
+    int64_t y = int64_t(centreY) - 50;
+    if (state_.trackingOn) {
+        x = std::min(std::max(x, int64_t(state_.referenceX) - 90), int64_t(state_.referenceX) - 10);
+        y = std::min(std::max(y, int64_t(state_.referenceY) - 90), int64_t(state_.referenceY) - 10);
+    } else {
+        x = std::clamp<int64_t>(x, 2, 218);
+        y = std::clamp<int64_t>(y, 2, 138);
+    }
+    state_.regionX = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    state_.regionY = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
 }
 
 DarkArmingStep GuidingSession::acquireDark(const PixelView& picture)

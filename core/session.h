@@ -70,6 +70,13 @@ public:
     // Moves the lock while keeping tracking as it is (a dither).
     void moveLock(int referenceX, int referenceY);
 
+    // Centres the analysis region on a picture position (the pointer while
+    // the region is dragged, or a star found for it). While tracking the
+    // lock must stay 10 to 90 pixels inside the region on both axes;
+    // otherwise the region and its square stay inside the picture
+    // (corner 2..218, 2..138).
+    void placeRegion(int centreX, int centreY);
+
     // "Acq Noir" (and the acquisition tick while a capture is armed).
     DarkArmingStep acquireDark(const PixelView& picture);
     void setUseDarkFrame(bool on) { analysis.useDarkFrame = on; }

@@ -1,4 +1,4 @@
-// The parameters dialog. Its controls come from resources/parawin.ui, laid out
+// The parameters dialog. Its controls come from ui/parawin.ui, laid out
 // at the positions of the original template (2 pixels per dialog unit).
 #include "ui/parawin.h"
 

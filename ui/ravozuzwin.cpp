@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -16,7 +17,12 @@
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
 #include "qt/guiderhost.h"
+#include "ui/capturedialogs.h"
+#include "ui/captureview.h"
 #include "ui/messagebox_qt.h"
+#include "ui/mousefilter.h"
+#include "ui/selectwin.h"
+#include "ui/videomarks.h"
 #include "ui/zoomwin.h"
 
 // ---------------------------------------------------------------- TpButton
@@ -34,19 +40,32 @@ TpButton::TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const
 
 void TpButton::mousePressEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton)
+    if (e->button() == Qt::LeftButton) {
         mount_.slewPress(button);
+        held_ = true;
+    }
     QPushButton::mousePressEvent(e);
 }
 
 void TpButton::mouseReleaseEvent(QMouseEvent* e)
 {
     // The stop of the output chosen now, whatever the press sent.
-    if (e->button() == Qt::LeftButton)
+    if (e->button() == Qt::LeftButton) {
+        held_ = false;
         mount_.slewRelease(button);
+    }
     QPushButton::mouseReleaseEvent(e);
     if (e->button() == Qt::LeftButton && owner_)
         owner_->takeFocus();
+}
+
+void TpButton::releaseIfHeld()
+{
+    if (!held_)
+        return;
+    held_ = false;
+    mount_.slewRelease(button);
+    setDown(false);
 }
 
 // ------------------------------------------------------------ RavozuzWindow
@@ -115,36 +134,65 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     state_.mainX = pos.x();
     state_.mainY = pos.y();
 
-    // The video buttons wait for the camera drivers; until then they stay
-    // visible but cannot be pressed.
-    makeButton(this, 400, QStringLiteral("Source"), 330, 10, 90, 20)->setEnabled(false);
-    makeButton(this, 401, QStringLiteral("Format"), 330, 40, 90, 20)->setEnabled(false);
-    makeButton(this, 402, QStringLiteral("Adjust"), 330, 70, 90, 20)->setEnabled(false);
-    new TpButton(core_.mount, this, 351, QStringLiteral("N"), 465, 15, 25, 25, SlewButton::North);
-    new TpButton(core_.mount, this, 350, QStringLiteral("S"), 465, 65, 25, 25, SlewButton::South);
-    new TpButton(core_.mount, this, 348, QStringLiteral("W"), 440, 40, 25, 25, SlewButton::West);
-    new TpButton(core_.mount, this, 349, QStringLiteral("E"), 490, 40, 25, 25, SlewButton::East);
+    QPushButton* source = makeButton(this, 400, QStringLiteral("Source"), 330, 10, 90, 20);
+    QPushButton* format = makeButton(this, 401, QStringLiteral("Format"), 330, 40, 90, 20);
+    QPushButton* adjust = makeButton(this, 402, QStringLiteral("Adjust"), 330, 70, 90, 20);
+    slewButtons = {new TpButton(core_.mount, this, 351, QStringLiteral("N"), 465, 15, 25, 25, SlewButton::North),
+                   new TpButton(core_.mount, this, 350, QStringLiteral("S"), 465, 65, 25, 25, SlewButton::South),
+                   new TpButton(core_.mount, this, 348, QStringLiteral("W"), 440, 40, 25, 25, SlewButton::West),
+                   new TpButton(core_.mount, this, 349, QStringLiteral("E"), 490, 40, 25, 25, SlewButton::East)};
     QPushButton* plus = makeButton(this, 346, QStringLiteral("+"), 340, 172, 25, 16);
     QPushButton* minus = makeButton(this, 347, QStringLiteral("-"), 340, 192, 25, 16);
     manualBox = makeCheckBox(this, 365, 450, 192);
     inhibitDecMinusBox = makeCheckBox(this, 366, 340, 120);
     inhibitDecPlusBox = makeCheckBox(this, 367, 340, 140);
 
+    connect(source, &QPushButton::clicked, this, &RavozuzWindow::Source);
+    connect(format, &QPushButton::clicked, this, &RavozuzWindow::Format);
+    connect(adjust, &QPushButton::clicked, this, &RavozuzWindow::Adjust);
     connect(plus, &QPushButton::clicked, this, &RavozuzWindow::ThresholdUp);
     connect(minus, &QPushButton::clicked, this, &RavozuzWindow::ThresholdDown);
     connect(manualBox, &QCheckBox::clicked, this, &RavozuzWindow::ManualToggled);
     connect(inhibitDecMinusBox, &QCheckBox::clicked, this, &RavozuzWindow::InhibitMinusToggled);
     connect(inhibitDecPlusBox, &QCheckBox::clicked, this, &RavozuzWindow::InhibitPlusToggled);
 
-    // Setup: the manual threshold, then the analysis panel (which loads the
-    // settings and applies the guiding output).
+    // The capture window: hidden until the first connection.
+    captureView = new CaptureView(state_, this);
+    captureView->hide();
+    acquisitionTimer.setInterval(AcquisitionLoop::kTickMs);
+    connect(&acquisitionTimer, &QTimer::timeout, this, &RavozuzWindow::AcquisitionTick);
+
+    // Setup: the mouse filter, the manual threshold, then the analysis panel
+    // (which loads the settings and applies the guiding output).
+    MouseFilter::Hooks hooks;
+    hooks.captureRunning = [this] { return state_.captureRunning; };
+    hooks.removeMarks = [this] {
+        DrawRegionSquare();
+        DrawOverlays();
+    };
+    hooks.placeRegion = [this](QPoint v) { core_.session.placeRegion(v.x(), v.y()); };
+    hooks.drawMarks = hooks.removeMarks;
+    hooks.livePreview = [this] {
+        captureView->update();
+        zoomWindow->DrawLivePreview();
+    };
+    hooks.slewButtonHeld = [this] {
+        return std::any_of(slewButtons.begin(), slewButtons.end(), [](TpButton* b) { return b->held(); });
+    };
+    mouseFilter = new MouseFilter(captureView, hooks, this);
+    mouseFilter->install();
     state_.manualThreshold = 32;
     zoomWindow = new tzoomwin(state_, core_, drawing_, this);
+    captureView->raise();  // over the top of the analysis panel
     state_.captureRunning = false;
 }
 
 RavozuzWindow::~RavozuzWindow()
 {
+    // A slew button still held must not leave the mount moving.
+    releaseSlewButtons();
+    acquisitionTimer.stop();
+    mouseFilter->remove();
     saveParams(state_);
     delete zoomWindow;
     zoomWindow = nullptr;
@@ -155,6 +203,112 @@ void RavozuzWindow::moveEvent(QMoveEvent* e)
     RavozuzMainWindow::moveEvent(e);
     state_.mainX = x();
     state_.mainY = y();
+}
+
+void RavozuzWindow::changeEvent(QEvent* e)
+{
+    // The focus gone elsewhere while a slew button is held: its release
+    // may never come, so the stop goes out now.
+    if (e->type() == QEvent::ActivationChange && !isActiveWindow())
+        releaseSlewButtons();
+    RavozuzMainWindow::changeEvent(e);
+}
+
+void RavozuzWindow::releaseSlewButtons()
+{
+    for (TpButton* b : slewButtons)
+        if (b)
+            b->releaseIfHeld();
+}
+
+void RavozuzWindow::ConnectCapture()
+{
+    captureView->show();
+    captureView->update();
+    const CaptureStatus status = core_.acquisition.connect(state_.driverIndex);
+    if (!status.ok) {
+        std::fprintf(stderr, "quorvel: no camera at entry %d: %s\n", state_.driverIndex, status.error.c_str());
+        state_.captureRunning = false;
+        showMessageBox(QStringLiteral("ERREUR"), QStringLiteral("Pas de caméra"));
+        return;
+    }
+    // Started again with the same id: replaces the running timer.
+    acquisitionTimer.start();
+}
+
+void RavozuzWindow::Source()
+{
+    if (state_.captureRunning)
+        core_.acquisition.disconnect();
+    core_.acquisition.rescan();
+    {
+        std::vector<std::string> names;
+        for (const auto& driver : core_.acquisition.drivers())
+            names.push_back(driver->name());
+        tselectwin dialog(state_, names, this);
+        dialog.exec();
+    }
+    takeFocus();
+    ConnectCapture();
+    takeFocus();
+}
+
+void RavozuzWindow::Format()
+{
+    // Over the driver's dialog the mouse belongs to the dialog.
+    mouseFilter->remove();
+    if (CaptureDriver* driver = core_.acquisition.connected()) {
+        FormatDialog dialog(*driver, this);
+        dialog.exec();
+    }
+    mouseFilter->install();
+    takeFocus();
+}
+
+void RavozuzWindow::Adjust()
+{
+    mouseFilter->remove();
+    if (CaptureDriver* driver = core_.acquisition.connected()) {
+        AdjustDialog dialog(*driver, this);
+        dialog.exec();
+    }
+    mouseFilter->install();
+    takeFocus();
+}
+
+void RavozuzWindow::AcquisitionTick()
+{
+    const AcquisitionLoop::Tick t = core_.acquisition.tick();
+    if (t.grab == GrabStatus::Lost) {
+        // The last picture stays; "Source" connects again.
+        std::fprintf(stderr, "quorvel: camera lost: %s\n", t.error.c_str());
+        QTimer::singleShot(0, this, [] {
+            showMessageBox(QStringLiteral("ERREUR"), QStringLiteral("La caméra ne répond plus"));
+        });
+    }
+    if (t.darkTaken)
+        zoomWindow->ShowDarkState();
+    DrawRegionSquare();
+    if (t.cycle)
+        zoomWindow->ShowCycle(*t.cycle);
+    DrawOverlays();
+    captureView->update();
+}
+
+void RavozuzWindow::DrawRegionSquare()
+{
+    videomarks::xorRegionSquare(state_.picture, state_.regionX, state_.regionY);
+    captureView->update();
+}
+
+void RavozuzWindow::DrawOverlays()
+{
+    if (state_.reticleOn)
+        videomarks::xorReticle(state_.picture, state_.regionX, state_.regionY);
+    if (state_.graphSuspended)
+        videomarks::drawLockCircle(state_.picture, state_.referenceX, state_.referenceY,
+                                   drawing_.redPen.color().rgb() & 0xffffff);
+    captureView->update();
 }
 
 void RavozuzWindow::ThresholdUp()

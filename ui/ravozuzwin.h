@@ -7,14 +7,19 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
+
+#include <array>
 
 #include "core/guide/signs.h"
 #include "ui/drawing.h"
 #include "ui/ravozuzmainwin.h"
 
 struct SharedState;
+class CaptureView;
 class GuiderCore;
 class MountControl;
+class MouseFilter;
 class tzoomwin;
 
 // A slew button: moves the mount while it is held down. What each output
@@ -27,6 +32,11 @@ public:
 
     const SlewButton button;
 
+    // The button's stop, when it is held down: sent when the main window
+    // loses the focus or closes with the button still down.
+    void releaseIfHeld();
+    bool held() const { return held_; }
+
 protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -34,6 +44,7 @@ protected:
 private:
     MountControl& mount_;
     RavozuzMainWindow* owner_;
+    bool held_ = false;
 };
 
 class RavozuzWindow : public RavozuzMainWindow {
@@ -55,12 +66,33 @@ public:
     tzoomwin* zoomWindow = nullptr;
     const DrawingObjects& drawing() const { return drawing_; }
 
+    // The video: "Source" (disconnect, the "Video Source" dialog, connect
+    // whatever it closed with), "Format" and "Adjust" (the camera's own
+    // dialogs, with the mouse filter removed around them), and the
+    // connection itself, which starts the acquisition timer.
+    void Source();
+    void Format();
+    void Adjust();
+    void ConnectCapture();
+    // Timer id 0, every 200 ms once a camera has connected: grab, the armed
+    // dark frame, the region square, the measurement cycle when due, the
+    // reticle and the lock circle.
+    void AcquisitionTick();
+    // The XOR marks over the video.
+    void DrawRegionSquare();
+    void DrawOverlays();
+
     // Commands of the threshold and declination-inhibit controls.
     void ThresholdUp();
     void ThresholdDown();
     void ManualToggled();
     void InhibitMinusToggled();
     void InhibitPlusToggled();
+
+    CaptureView* captureView = nullptr;
+    MouseFilter* mouseFilter = nullptr;
+    QTimer acquisitionTimer;
+    std::array<TpButton*, 4> slewButtons{};
 
     QCheckBox* manualBox = nullptr;
     QCheckBox* inhibitDecPlusBox = nullptr;
@@ -70,9 +102,11 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void DrawLabel(QPainter& p, const QString& text, int x, int y, int width);
+    void releaseSlewButtons();
 
     SharedState& state_;
     GuiderCore& core_;

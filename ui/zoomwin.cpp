@@ -123,7 +123,11 @@ void tzoomwin::MeasureCycle()
 {
     // The session measures and, while tracking, sends the correction; the
     // windows then show what it found.
-    const CycleResult& cycle = core_.session.measureCycle(state_.picture.view());
+    ShowCycle(core_.session.measureCycle(state_.picture.view()));
+}
+
+void tzoomwin::ShowCycle(const CycleResult& cycle)
+{
     if (mainWindow)
         mainWindow->DrawLabels();
     histWindow->Plot();
@@ -152,9 +156,14 @@ void tzoomwin::ApplyInterface()
 
 void tzoomwin::AcquireDark()
 {
-    const DarkArmingStep step = core_.session.acquireDark(state_.picture.view());
-    darkButton_->setText(QString::fromUtf8(step.buttonText));
+    core_.session.acquireDark(state_.picture.view());
+    ShowDarkState();
     giveFocusBack();
+}
+
+void tzoomwin::ShowDarkState()
+{
+    darkButton_->setText(QString::fromUtf8(state_.darkPending ? kDarkPendingText : kAcquireDarkText));
 }
 
 void tzoomwin::useDarkFrameClicked(bool checked)

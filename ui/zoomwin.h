@@ -55,11 +55,15 @@ public slots:
     // the correction, and draw the zoom picture. Run by the acquisition timer
     // about once a second and by command 466.
     void MeasureCycle();
+    // What a cycle found, on the monitoring windows and the zoom picture.
+    void ShowCycle(const CycleResult& cycle);
     // Open the serial port or show the LED window, by the chosen output.
     void ApplyInterface();
     // "Acq Noir": arm a dark-frame capture, or make the armed one now. The
     // acquisition timer calls it on every tick while a capture is armed.
     void AcquireDark();
+    // The button's text for the arming as it stands ("Acq Noir", "En cours").
+    void ShowDarkState();
     // The measured region, magnified twice, with the cross and the lock marks.
     void DrawZoom();
     // The raw colour picture of the region, magnified twice, shown at once

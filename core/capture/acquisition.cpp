@@ -15,6 +15,13 @@ AcquisitionLoop::~AcquisitionLoop()
     disconnect();
 }
 
+void AcquisitionLoop::setScan(std::function<CaptureDriverList()> scan)
+{
+    disconnect();
+    scan_ = std::move(scan);
+    scanned_ = false;
+}
+
 const CaptureDriverList& AcquisitionLoop::drivers()
 {
     if (!scanned_)

@@ -31,6 +31,9 @@ public:
     AcquisitionLoop(const AcquisitionLoop&) = delete;
     AcquisitionLoop& operator=(const AcquisitionLoop&) = delete;
 
+    // Another way to find the entries (tests); rescanned at the next use.
+    void setScan(std::function<CaptureDriverList()> scan);
+
     // The entries as last scanned (scanned on first use).
     const CaptureDriverList& drivers();
     // Looks for cameras again; only while nothing is connected.

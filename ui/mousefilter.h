@@ -1,0 +1,44 @@
+// The application's mouse filter: while capture runs, every mouse event over
+// the live video is the video's, whatever window lies under the pointer. A
+// left press there starts dragging the analysis region, which then follows
+// the pointer (centred on it) until a left release inside the video; the old
+// marks are removed, the new ones drawn and the raw region previewed at once.
+// The release of a slew button held down always reaches the button, so that
+// its stop goes out.
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+
+#include <functional>
+
+class QWidget;
+
+class MouseFilter : public QObject {
+    Q_OBJECT
+public:
+    struct Hooks {
+        std::function<bool()> captureRunning;
+        std::function<void()> removeMarks;
+        std::function<void(QPoint video)> placeRegion;  // centre on this video position
+        std::function<void()> drawMarks;
+        std::function<void()> livePreview;
+        std::function<bool()> slewButtonHeld;
+    };
+    // video: the capture window, whose pixels are the video's coordinates.
+    MouseFilter(QWidget* video, Hooks hooks, QObject* parent = nullptr);
+
+    void install();
+    void remove();
+    bool installed() const { return installed_; }
+    bool dragging() const { return dragging_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* video_;
+    Hooks hooks_;
+    bool installed_ = false;
+    bool dragging_ = false;
+};
