@@ -1,21 +1,26 @@
 // Area-averaging scale to the screen picture, in fixed point: weights in
-// units of 2^-14 on each axis, so that a picture pixel is the exact mean of
-// what it covers whenever that mean is a whole number (2 x 2 blocks, a flat
-// field) and otherwise rounds to the nearest level.
+// units of 2^-14 across and 2^-10 down, each set summing to exactly one, so
+// that a picture pixel is the exact mean of what it covers whenever that mean
+// is a whole number (2 x 2 blocks, a flat field) and otherwise rounds to the
+// nearest level. 255 * 2^14 * 2^10 and the rounding half still fit 32 bits.
 #include "core/capture/areascale.h"
 
 #include <algorithm>
-#include <cstring>
+#include <bit>
+
+static_assert(std::endian::native == std::endian::little, "0xffRRGGBB words are read byte by byte");
 
 namespace {
 
-constexpr int kWeightBits = 14;
-constexpr int64_t kOne = int64_t(1) << kWeightBits;
+constexpr int kColumnBits = 14;
+constexpr int kRowBits = 10;
+static_assert(255ull * (1ull << (kColumnBits + kRowBits)) + (1ull << (kColumnBits + kRowBits - 1)) <= 0xffffffffull);
 
 }  // namespace
 
-void AreaScaler::build(Axis& axis, int sourceLength, int pictureLength)
+void AreaScaler::build(Axis& axis, int sourceLength, int pictureLength, int weightBits)
 {
+    const int64_t kOne = int64_t(1) << weightBits;
     axis.source = sourceLength;
     axis.first.assign(pictureLength, 0);
     axis.count.assign(pictureLength, 0);
@@ -41,38 +46,44 @@ void AreaScaler::build(Axis& axis, int sourceLength, int pictureLength)
     }
 }
 
+namespace {
+
+// One source row's weighted sums across the picture's columns: R, G, B.
+template <SourceLayout layout>
+void sumRow(const uint8_t* line, const int* first, const int* count, const int* offset, const uint32_t* weights,
+            uint32_t* out)
+{
+    constexpr int bytes = layout == SourceLayout::Rgb24 ? 3 : 4;
+    // Byte offsets of R, G and B: 0xffRRGGBB words lie B, G, R, A in memory
+    // on this little-endian machine.
+    constexpr int r = layout == SourceLayout::Rgb24 ? 0 : 2;
+    constexpr int b = layout == SourceLayout::Rgb24 ? 2 : 0;
+    for (int x = 0; x < Picture::width; ++x) {
+        const uint8_t* p = line + first[x] * bytes;
+        const uint32_t* w = weights + offset[x];
+        uint32_t sr = 0, sg = 0, sb = 0;
+        for (int k = 0, n = count[x]; k < n; ++k, p += bytes) {
+            sr += p[r] * w[k];
+            sg += p[1] * w[k];
+            sb += p[b] * w[k];
+        }
+        out[3 * x] = sr;
+        out[3 * x + 1] = sg;
+        out[3 * x + 2] = sb;
+    }
+}
+
+}  // namespace
+
 void AreaScaler::horizontal(const SourceFrame& source, int row)
 {
     const uint8_t* line = source.data + int64_t(row) * source.strideBytes;
-    uint32_t* out = rowSums_.data();
-    const int* first = columns_.first.data();
-    const int* count = columns_.count.data();
-    const int* offset = columns_.offset.data();
-    const uint32_t* weights = columns_.weights.data();
-    for (int x = 0; x < Picture::width; ++x) {
-        uint32_t r = 0, g = 0, b = 0;
-        const uint32_t* w = weights + offset[x];
-        if (source.layout == SourceLayout::Rgb24) {
-            const uint8_t* p = line + first[x] * 3;
-            for (int k = 0; k < count[x]; ++k, p += 3) {
-                r += p[0] * w[k];
-                g += p[1] * w[k];
-                b += p[2] * w[k];
-            }
-        } else {
-            const uint8_t* p = line + first[x] * 4;
-            for (int k = 0; k < count[x]; ++k, p += 4) {
-                uint32_t word;
-                std::memcpy(&word, p, 4);
-                r += ((word >> 16) & 0xff) * w[k];
-                g += ((word >> 8) & 0xff) * w[k];
-                b += (word & 0xff) * w[k];
-            }
-        }
-        out[3 * x] = r;
-        out[3 * x + 1] = g;
-        out[3 * x + 2] = b;
-    }
+    if (source.layout == SourceLayout::Rgb24)
+        sumRow<SourceLayout::Rgb24>(line, columns_.first.data(), columns_.count.data(), columns_.offset.data(),
+                                    columns_.weights.data(), rowSums_.data());
+    else
+        sumRow<SourceLayout::Xrgb32>(line, columns_.first.data(), columns_.count.data(), columns_.offset.data(),
+                                     columns_.weights.data(), rowSums_.data());
 }
 
 bool AreaScaler::scale(const SourceFrame& source, Picture& picture)
@@ -82,9 +93,9 @@ bool AreaScaler::scale(const SourceFrame& source, Picture& picture)
         int64_t(source.strideBytes) < int64_t(source.width) * pixelBytes)
         return false;
     if (columns_.source != source.width || columns_.first.empty())
-        build(columns_, source.width, Picture::width);
+        build(columns_, source.width, Picture::width, kColumnBits);
     if (rows_.source != source.height || rows_.first.empty())
-        build(rows_, source.height, Picture::height);
+        build(rows_, source.height, Picture::height, kRowBits);
     rowSums_.resize(3 * Picture::width);
     accumulator_.resize(3 * Picture::width);
 
@@ -100,14 +111,14 @@ bool AreaScaler::scale(const SourceFrame& source, Picture& picture)
                 horizontal(source, row);
                 summed = row;
             }
-            const uint64_t w = wy[k];
+            const uint32_t w = wy[k];
             for (int i = 0; i < 3 * Picture::width; ++i)
                 accumulator_[i] += rowSums_[i] * w;
         }
         uint32_t* out = picture.bits.data() + y * Picture::width;
-        constexpr uint64_t half = uint64_t(1) << (2 * kWeightBits - 1);
+        constexpr uint32_t half = uint32_t(1) << (kColumnBits + kRowBits - 1);
         for (int x = 0; x < Picture::width; ++x) {
-            const auto level = [&](int c) { return int((accumulator_[3 * x + c] + half) >> (2 * kWeightBits)); };
+            const auto level = [&](int c) { return int((accumulator_[3 * x + c] + half) >> (kColumnBits + kRowBits)); };
             out[x] = rgbWord(level(0), level(1), level(2));
         }
     }

@@ -32,7 +32,7 @@ public:
 
 private:
     // Per picture column (or row): the first source pixel it covers and the
-    // weights of the pixels it covers, in 1/2^14, summing to exactly 2^14.
+    // weights of the pixels it covers, in 2^-weightBits, summing to exactly one.
     struct Axis {
         int source = 0;
         std::vector<int> first;
@@ -40,11 +40,11 @@ private:
         std::vector<int> offset;  // into weights
         std::vector<uint32_t> weights;
     };
-    static void build(Axis& axis, int sourceLength, int pictureLength);
+    static void build(Axis& axis, int sourceLength, int pictureLength, int weightBits);
     void horizontal(const SourceFrame& source, int row);
 
     Axis columns_;
     Axis rows_;
     std::vector<uint32_t> rowSums_;    // one source row across the picture: R, G, B
-    std::vector<uint64_t> accumulator_;
+    std::vector<uint32_t> accumulator_;
 };
