@@ -1,6 +1,7 @@
 // Wiring of the guider's core objects.
 #include "core/guider.h"
 
+#include "core/capture/drivers.h"
 #include "core/state.h"
 
 GuiderCore::GuiderCore(SharedState& s, PulseTimerPort& timer)
@@ -16,10 +17,8 @@ GuiderCore::GuiderCore(SharedState& s, PulseTimerPort& timer)
 
 CaptureDriverList GuiderCore::scanCaptureDrivers()
 {
-    CaptureDriverList list;
-    while (list.size() < size_t(kCaptureEntries))
-        list.push_back(std::make_unique<NoDriver>());
-    return list;
+    const std::unique_ptr<VideoDeviceScanner> scanner = systemVideoScanner();
+    return captureDrivers(state, channel, *scanner);
 }
 
 GuiderCore::~GuiderCore()
