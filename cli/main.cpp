@@ -1,7 +1,5 @@
 // Program entry: with no argument the windowed program, otherwise one of the
 // command-line subcommands.
-#include <QApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,7 +17,7 @@ std::vector<CommandEntry>& registry()
 
 void printUsage(FILE* out)
 {
-    std::fprintf(out, "usage: quorvel                 open the guider\n");
+    std::fprintf(out, "usage: quorvel [--log FILE]     open the guider (--log: write a guide log in PHD2's format)\n");
     for (const auto& c : registry())
         std::fprintf(out, "       %s\n", c.usage.c_str());
 }
@@ -34,6 +32,22 @@ const std::vector<CommandEntry>& registeredCommands() { return registry(); }
 
 int main(int argc, char** argv)
 {
+    // Options of the windowed program come first; anything else names a
+    // subcommand.
+    if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0 && std::strcmp(argv[1], "--help") != 0) {
+        GuiOptions options;
+        for (int i = 1; i < argc; ++i) {
+            const std::string a = argv[i];
+            if (a == "--log" && i + 1 < argc && argv[i + 1][0] != '\0') {
+                options.logPath = argv[++i];
+            } else {
+                std::fprintf(stderr, "quorvel: unknown option '%s'\n", a.c_str());
+                printUsage(stderr);
+                return 2;
+            }
+        }
+        return runGuiProgram(argc, argv, options);
+    }
     if (argc > 1) {
         const std::string name = argv[1];
         if (name == "--help" || name == "-h" || name == "help") {
@@ -48,5 +62,5 @@ int main(int argc, char** argv)
         printUsage(stderr);
         return 2;
     }
-    return runGuiProgram(argc, argv);
+    return runGuiProgram(argc, argv, GuiOptions{});
 }

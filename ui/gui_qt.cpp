@@ -3,8 +3,8 @@
 
 #include "ui/ravozuzwin.h"
 
-int runGuiProgram(int argc, char** argv)
+int runGuiProgram(int argc, char** argv, const GuiOptions& options)
 {
     TcamApp app;
-    return app.run(argc, argv);
+    return app.run(argc, argv, options);
 }

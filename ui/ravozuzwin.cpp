@@ -16,7 +16,10 @@
 #include "core/guider.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
+#include "core/log/guidelog.h"
 #include "qt/guiderhost.h"
+#include "qt/signalwatch.h"
+#include "ui/gui_qt.h"
 #include "ui/capturedialogs.h"
 #include "ui/captureview.h"
 #include "ui/messagebox_qt.h"
@@ -400,7 +403,7 @@ void RavozuzWindow::paintEvent(QPaintEvent*)
 
 // ------------------------------------------------------------------ TcamApp
 
-int TcamApp::run(int argc, char** argv)
+int TcamApp::run(int argc, char** argv, const GuiOptions& options)
 {
     QApplication app(argc, argv);
     SteadyClock clock;
@@ -410,6 +413,17 @@ int TcamApp::run(int argc, char** argv)
     if (host.core.line.traceError() != 0)
         std::fprintf(stderr, "quorvel: cannot open serial trace file %s: %s\n",
                      host.core.line.traceFile().c_str(), std::strerror(host.core.line.traceError()));
+    std::unique_ptr<GuideLog> log;
+    if (!options.logPath.empty()) {
+        std::string error;
+        log = GuideLog::open(options.logPath, localWallClock(), error);
+        if (!log) {
+            std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+            return 1;
+        }
+        log->attach(host.core.session, state);
+    }
+    SignalWatch watch([&app](int) { app.quit(); });
     int result;
     {
         RavozuzWindow w(state, host.core);
@@ -418,6 +432,11 @@ int TcamApp::run(int argc, char** argv)
         w.show();
         w.takeFocus();
         result = app.exec();
+    }
+    if (log) {
+        log->close();
+        if (!log->writeError().empty())
+            std::fprintf(stderr, "quorvel: guide log %s: %s\n", options.logPath.c_str(), log->writeError().c_str());
     }
     return result;
 }

@@ -114,8 +114,12 @@ private:
     QString thresholdText;
 };
 
-// The application: runs the main window.
+struct GuiOptions;
+
+// The application: runs the main window. Closing it, or ending the process
+// with SIGTERM, SIGINT or SIGHUP, runs the same shutdown: pulses stopped,
+// settings saved, the guide log closed.
 class TcamApp {
 public:
-    int run(int argc, char** argv);
+    int run(int argc, char** argv, const GuiOptions& options);
 };

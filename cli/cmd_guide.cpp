@@ -1,0 +1,274 @@
+// `quorvel guide`: the guider without a display. The same acquisition loop,
+// measurement cycle and correction as the window, on a QtCore event loop:
+// connect a camera (the simulated sky on a machine without one), lock on the
+// star, guide for a while, print one JSON line per cycle and a summary, save
+// the settings as the window does. Ctrl-C ends it the same way.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/autolock.h"
+#include "core/clock.h"
+#include "core/log/guidelog.h"
+#include "core/log/runstats.h"
+#include "core/photo/photoseries.h"
+#include "core/settings/paramsfile.h"
+#include "core/state.h"
+#include "qt/guiderhost.h"
+#include "qt/signalwatch.h"
+
+namespace {
+
+const char* const kUsage =
+    "quorvel guide [--seconds N] [--source I] [--log FILE] [--unguided] [--photo BASE --photo-every SECONDS]"
+    "   guide without a display on camera entry I (default 0; the simulated sky without a camera) for N "
+    "seconds (default 60) with the settings of qv185.dat here; one JSON line per measurement cycle, then "
+    "a summary";
+
+struct Options {
+    int seconds = 60;
+    int source = 0;
+    std::string log;
+    bool unguided = false;
+    std::string photoBase;
+    std::optional<int> photoEvery;
+};
+
+int usageError(const std::string& why)
+{
+    std::fprintf(stderr, "quorvel guide: %s\nusage: %s\n", why.c_str(), kUsage);
+    return 2;
+}
+
+std::optional<int> parseInt(const std::string& s, int lo, int hi)
+{
+    int v = 0;
+    const char* end = s.data() + s.size();
+    const auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+std::string parseOptions(const std::vector<std::string>& args, Options& o)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool valued = a == "--seconds" || a == "--source" || a == "--log" || a == "--photo" ||
+                            a == "--photo-every";
+        if (valued && i + 1 >= args.size())
+            return a + " needs a value";
+        if (a == "--seconds") {
+            const auto v = parseInt(args[++i], 1, 7 * 24 * 3600);
+            if (!v)
+                return "--seconds takes a whole number of seconds from 1 to 604800, not '" + args[i] + "'";
+            o.seconds = *v;
+        } else if (a == "--source") {
+            const auto v = parseInt(args[++i], 0, kCaptureEntries - 1);
+            if (!v)
+                return "--source takes an entry from 0 to 8, not '" + args[i] + "'";
+            o.source = *v;
+        } else if (a == "--log") {
+            o.log = args[++i];
+            if (o.log.empty())
+                return "--log needs a file name";
+        } else if (a == "--unguided") {
+            o.unguided = true;
+        } else if (a == "--photo") {
+            o.photoBase = args[++i];
+            if (o.photoBase.empty())
+                return "--photo needs a base file name";
+        } else if (a == "--photo-every") {
+            const auto v = parseInt(args[++i], 0, 99999);
+            if (!v)
+                return "--photo-every takes a whole number of seconds from 0 to 99999, not '" + args[i] + "'";
+            o.photoEvery = *v;
+        } else {
+            return "unknown argument '" + a + "'";
+        }
+    }
+    if (o.photoBase.empty() != !o.photoEvery)
+        return "--photo and --photo-every go together";
+    return {};
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (const char c : s) {
+        const unsigned char ch = static_cast<unsigned char>(c);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += c;
+        } else if (ch < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void printLine(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+int runGuide(const std::vector<std::string>& args)
+{
+    Options o;
+    if (const std::string problem = parseOptions(args, o); !problem.empty())
+        return usageError(problem);
+
+    SteadyClock clock;
+    SharedState state(clock);
+    loadParams(state);
+    static int argc = 1;
+    static char name[] = "quorvel";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    GuiderHost host(state);
+    GuiderCore& core = host.core;
+    if (core.line.traceError() != 0)
+        std::fprintf(stderr, "quorvel guide: cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
+                     std::strerror(core.line.traceError()));
+
+    // Guiding needs optics that give a correction and an output that opens.
+    core.session.sendsCorrections = !o.unguided;
+    if (!o.unguided && !correction::compute(correctionInputs(state, 1, 1)).valid) {
+        std::fprintf(stderr,
+                     "quorvel guide: the settings give no usable correction (focal length %g cm, pixel size %g um, "
+                     "speeds %g and %g arcsec/s): set them in the parameters dialog\n",
+                     state.params->focalLength, state.params->pixelSize, state.params->raSpeed,
+                     state.params->decSpeed);
+        return 1;
+    }
+    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok) {
+        const LineOpenResult& r = *applied.port;
+        std::fprintf(stderr, "quorvel guide: cannot open %s%s%s%s: %s (\"Erreur d'ouverture\" in the window)\n",
+                     r.portName.c_str(), r.device.empty() ? "" : " (", r.device.c_str(), r.device.empty() ? "" : ")",
+                     r.device.empty() ? "only COM1 to COM4 exist" : std::strerror(r.error));
+        if (!o.unguided)
+            return 1;
+    }
+
+    PhotoSeries photos;
+    if (o.photoEvery) {
+        const BaseCheck check = photos.start(*o.photoEvery, 0, o.photoBase);
+        if (!check.ok())
+            return usageError("--photo " + o.photoBase + ": " + baseCheckMessage(check, Language::English));
+    }
+
+    std::unique_ptr<GuideLog> log;
+    if (!o.log.empty()) {
+        std::string error;
+        log = GuideLog::open(o.log, localWallClock(), error);
+        if (!log) {
+            std::fprintf(stderr, "quorvel guide: %s\n", error.c_str());
+            return 1;
+        }
+        log->attach(core.session, state);
+    }
+
+    state.driverIndex = o.source;
+    const CaptureStatus connected = core.acquisition.connect(o.source);
+    if (!connected.ok) {
+        const auto& drivers = core.acquisition.drivers();
+        std::fprintf(stderr, "quorvel guide: no camera at entry %d (%s): %s\n", o.source,
+                     drivers[size_t(o.source)]->name().c_str(), connected.error.c_str());
+        return 1;
+    }
+
+    StarAcquirer acquirer(state, core.session);
+    acquirer.begin();
+    GuideRunStats stats;
+    int64_t trackingStartUs = 0;
+    int64_t endMs = 0;
+    int exitCode = 0;
+    bool finished = false;
+
+    QTimer ticker;
+    auto finish = [&](int code) {
+        if (finished)
+            return;
+        finished = true;
+        exitCode = code;
+        ticker.stop();
+        if (state.trackingOn || state.graphSuspended)
+            core.session.stopTracking();
+        if (trackingStartUs != 0 || code == 0)
+            printLine(stats.summaryJson(usablePixelScale(*state.params)));
+        app.exit(code);
+    };
+    SignalWatch watch([&](int sig) {
+        std::fprintf(stderr, "quorvel guide: %s, ending the run\n", strsignal(sig));
+        finish(0);
+    });
+
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const AcquisitionLoop::Tick t = core.acquisition.tick();
+        if (t.grab == GrabStatus::Lost) {
+            std::fprintf(stderr, "quorvel guide: camera lost: %s\n", t.error.c_str());
+            finish(1);
+            return;
+        }
+        if (const auto shot = photos.tick(clock.nowMs(), core.acquisition.lastFrame().view())) {
+            if (shot->ok) {
+                printLine("{\"photo\":" + jsonString(shot->file) + ",\"n\":" + std::to_string(shot->n) + "}");
+            } else {
+                std::fprintf(stderr, "quorvel guide: %s\n", shot->message().c_str());
+                printLine("{\"photo_failed\":" + jsonString(shot->file) + ",\"n\":" + std::to_string(shot->n) +
+                          ",\"error\":" + jsonString(shot->errorText) + "}");
+            }
+        }
+        if (t.cycle) {
+            if (acquirer.looking()) {
+                const StarAcquirer::Step step = acquirer.onCycle(*t.cycle, state.picture.view());
+                if (step == StarAcquirer::Step::NotFound) {
+                    std::fprintf(stderr, "quorvel guide: no star found in the picture of entry %d\n", o.source);
+                    finish(1);
+                    return;
+                }
+                if (step == StarAcquirer::Step::Locked) {
+                    trackingStartUs = t.cycle->timeUs;
+                    endMs = clock.nowMs() + int64_t(o.seconds) * 1000;
+                }
+            } else if (t.cycle->tracking) {
+                const double tS = double(t.cycle->timeUs - trackingStartUs) / 1e6;
+                printLine(cycleJson(*t.cycle, tS, state.params->interfaceType));
+                stats.add(*t.cycle, tS);
+            }
+        }
+        if (endMs != 0 && clock.nowMs() >= endMs)
+            finish(0);
+    });
+    ticker.start(AcquisitionLoop::kTickMs);
+    app.exec();
+
+    // As the window does when it closes: pulses stopped, settings saved.
+    core.pulses.stopRunning();
+    core.acquisition.disconnect();
+    saveParams(state);
+    if (log) {
+        log->close();
+        if (!log->writeError().empty())
+            std::fprintf(stderr, "quorvel guide: guide log %s: %s\n", o.log.c_str(), log->writeError().c_str());
+    }
+    return exitCode;
+}
+
+CommandRegistration reg("guide", kUsage, runGuide);
+
+}  // namespace

@@ -1,0 +1,39 @@
+// Locking on the guide star without a hand on the mouse (the headless
+// guider, an imaging suite's "guide"): the first measurement cycle places the
+// analysis region on the brightest star of the picture when the star is not
+// well inside it, and tracking starts at the first later cycle that finds the
+// star, once the automatic threshold has been learned from a previous
+// cycle's peak.
+#pragma once
+
+#include "core/picture.h"
+
+struct SharedState;
+class GuidingSession;
+struct CycleResult;
+
+class StarAcquirer {
+public:
+    enum class Step { Looking, Locked, NotFound };
+
+    StarAcquirer(SharedState& state, GuidingSession& session) : state_(state), session_(session) {}
+
+    // Starts looking afresh; gives up after maxCycles cycles without a star.
+    void begin(int maxCycles = 15);
+    bool looking() const { return looking_; }
+
+    // Called with every measurement cycle (and the picture it measured)
+    // while looking: moves the region, starts tracking, or gives up.
+    Step onCycle(const CycleResult& cycle, const PixelView& picture);
+
+    // Centres the region on the brightest star when the star is not at
+    // least 10 pixels inside it; false when the picture shows no star.
+    bool placeRegionOnStar(const PixelView& picture);
+
+private:
+    SharedState& state_;
+    GuidingSession& session_;
+    bool looking_ = false;
+    int cycles_ = 0;
+    int maxCycles_ = 15;
+};
