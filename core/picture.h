@@ -24,6 +24,7 @@ struct Picture {
 
     PixelView view() const { return {bits.data(), width, height, width}; }
     uint32_t& at(int x, int y) { return bits[y * width + x]; }
+    uint32_t at(int x, int y) const { return bits[y * width + x]; }
     void fill(uint32_t rgb) { bits.assign(width * height, 0xff000000u | rgb); }
 };
 

@@ -1,12 +1,14 @@
 // Helpers shared by the tests.
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <sys/resource.h>
 
+#include <csignal>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +57,50 @@ RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cw
     }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::string& cwd,
+                              const std::vector<std::string>& env, const std::string& marker, int signal,
+                              int timeoutMs)
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const auto& kv : env) {
+        const auto eq = kv.find('=');
+        e.insert(QString::fromStdString(kv.substr(0, eq)), QString::fromStdString(kv.substr(eq + 1)));
+    }
+    p.setProcessEnvironment(e);
+    p.setWorkingDirectory(QString::fromStdString(cwd));
+    QStringList a;
+    for (const auto& s : args)
+        a << QString::fromStdString(s);
+    p.start(QStringLiteral(QUORVEL_BIN), a);
+    RunResult r;
+    if (!p.waitForStarted(10000))
+        return r;
+    QElapsedTimer waited;
+    waited.start();
+    bool signalled = false;
+    while (p.state() != QProcess::NotRunning && waited.elapsed() < timeoutMs) {
+        p.waitForReadyRead(50);
+        r.out += p.readAllStandardOutput().toStdString();
+        const bool due = marker.empty() ? waited.elapsed() > 1500 : r.out.find(marker) != std::string::npos;
+        if (!signalled && due) {
+            ::kill(pid_t(p.processId()), signal);
+            signalled = true;
+        }
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(2000);
+        r.err = "timeout";
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out += p.readAllStandardOutput().toStdString();
     r.err = p.readAllStandardError().toStdString();
     return r;
 }

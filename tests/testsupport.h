@@ -32,6 +32,12 @@ struct RunResult {
 RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd,
                      const std::vector<std::string>& env = {}, int timeoutMs = 60000);
 
+// The same, sending it `signal` once its standard output holds `marker` (an
+// empty marker: 1.5 s after the start).
+RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::string& cwd,
+                              const std::vector<std::string>& env, const std::string& marker, int signal,
+                              int timeoutMs = 60000);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 

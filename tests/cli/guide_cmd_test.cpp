@@ -1,0 +1,123 @@
+// `quorvel guide` as a user runs it: a short real-time session on the
+// simulated sky, ended by its time or by a signal, with its JSON lines, its
+// summary, its guide log and the settings saved; and the ways it refuses to
+// start.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/settings/paramsfile.h"
+#include "core/state.h"
+#include "testsupport.h"
+
+namespace {
+
+std::vector<QJsonObject> jsonLines(const std::string& out)
+{
+    std::vector<QJsonObject> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return lines;
+}
+
+void writeSettings(const TempDir& dir, double focal = 50)
+{
+    FakeClock clock;
+    SharedState state(clock);
+    state.params->focalLength = focal;
+    saveParams(state, dir.file("qv185.dat"));
+}
+
+}  // namespace
+
+TEST(GuideCommand, ShortSessionOnTheSimulatedSkyWithItsLog)
+{
+    TempDir dir;
+    const RunResult r = runQuorvel({"guide", "--seconds", "4", "--log", "night.log"}, dir.path(),
+                                   {"QT_QPA_PLATFORM=none", "QUORVEL_SKY=seed=2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<QJsonObject> lines = jsonLines(r.out);
+    ASSERT_GE(lines.size(), 3u) << r.out;
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].contains("t_s")) << i;
+        EXPECT_FALSE(lines[i].value("dropped").toBool()) << i;
+    }
+    const QJsonObject summary = lines.back();
+    EXPECT_TRUE(summary.value("summary").toBool());
+    EXPECT_EQ(summary.value("cycles").toInt(), int(lines.size()) - 1);
+    EXPECT_LT(summary.value("max_px").toDouble(), 3.0);
+
+    const std::string log = readFile(dir.file("night.log"));
+    EXPECT_EQ(log.rfind("Quorvel version 1.85, Log version 2.5. Log enabled at ", 0), 0u) << log;
+    EXPECT_NE(log.find("\nGuiding Begins at "), std::string::npos);
+    EXPECT_NE(log.find("\nMount = Diodes virtuelles, xAngle = 0.0"), std::string::npos);
+    EXPECT_NE(log.find("\nGuiding Ends at "), std::string::npos);
+    EXPECT_NE(log.find("\nLog closed at "), std::string::npos);
+    EXPECT_EQ(readFile(dir.file("qv185.dat")).size(), 110u);
+}
+
+TEST(GuideCommand, SignalsEndTheRunAsItsTimeDoes)
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        TempDir dir;
+        writeSettings(dir, 77);
+        const RunResult r = runQuorvelAndSignal({"guide", "--seconds", "600", "--log", "night.log"}, dir.path(),
+                                                {"QT_QPA_PLATFORM=none"}, "\"t_s\"", sig);
+        ASSERT_EQ(r.exitCode, 0) << sig << r.err;
+        const std::vector<QJsonObject> lines = jsonLines(r.out);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(lines.back().value("summary").toBool()) << sig;
+        const std::string log = readFile(dir.file("night.log"));
+        EXPECT_NE(log.find("\nGuiding Ends at "), std::string::npos) << sig;
+        EXPECT_NE(log.find("\nLog closed at "), std::string::npos) << sig;
+        const std::string settings = readFile(dir.file("qv185.dat"));
+        ASSERT_EQ(settings.size(), 110u);
+        EXPECT_EQ(decodeParams(reinterpret_cast<const uint8_t*>(settings.data()), settings.size()).record.focalLength,
+                  77.0);
+    }
+}
+
+TEST(GuideCommand, RefusesToStartWithAClearMessage)
+{
+    TempDir dir;
+    // "(aucun)" at entry 8 on any machine.
+    RunResult r = runQuorvel({"guide", "--source", "8", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no camera at entry 8 ((aucun))"), std::string::npos) << r.err;
+
+    writeSettings(dir, 0);
+    r = runQuorvel({"guide", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no usable correction"), std::string::npos) << r.err;
+
+    r = runQuorvel({"guide", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none", "QUORVEL_SKY=fwhm=x"});
+    EXPECT_EQ(r.exitCode, 1);
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"guide", "--seconds", "0"}, {"guide", "--source", "9"}, {"guide", "--frob"},
+             {"guide", "--photo", "x.bmp"}, {"guide", "--log"}}) {
+        r = runQuorvel(args, dir.path(), {"QT_QPA_PLATFORM=none"});
+        EXPECT_EQ(r.exitCode, 2) << args[1];
+        EXPECT_NE(r.err.find("usage: quorvel guide"), std::string::npos) << r.err;
+    }
+}
+
+// The windowed program ended by a signal shuts down as when its window is
+// closed: the settings are saved and the guide log ends.
+TEST(WindowedProgram, SignalRunsTheShutdownOfClosingTheWindow)
+{
+    TempDir dir;
+    writeSettings(dir, 66);
+    const RunResult r = runQuorvelAndSignal({"--log", "night.log"}, dir.path(), {}, "", SIGTERM);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string settings = readFile(dir.file("qv185.dat"));
+    ASSERT_EQ(settings.size(), 110u);
+    EXPECT_EQ(decodeParams(reinterpret_cast<const uint8_t*>(settings.data()), settings.size()).record.focalLength, 66.0);
+    EXPECT_NE(readFile(dir.file("night.log")).find("\nLog closed at "), std::string::npos);
+}
