@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cliutil.h"
 #include "cli/commands.h"
 #include "core/clock.h"
 #include "core/guider.h"
@@ -109,7 +110,7 @@ PixelView viewOf(const QImage& image)
 
 // A JSON string. File names are bytes: Qt's decoder turns whatever is not
 // UTF-8 into U+FFFD, so the line stays valid JSON.
-std::string jsonString(const std::string& s)
+std::string jsonFileName(const std::string& s)
 {
     const std::string text = QString::fromUtf8(s.data(), qsizetype(s.size())).toStdString();
     std::string out = "\"";
@@ -143,7 +144,7 @@ std::string jsonArray(const Container& values)
 
 std::string measurementJson(const std::string& file, const SharedState& s)
 {
-    return "{\"file\":" + jsonString(file) +
+    return "{\"file\":" + jsonFileName(file) +
            ",\"threshold\":" + std::to_string(int(s.detectionThreshold)) +
            ",\"peak\":" + std::to_string(int(s.peakLevel)) +
            ",\"population\":" + std::to_string(s.population) +
@@ -154,19 +155,12 @@ std::string measurementJson(const std::string& file, const SharedState& s)
            "}";
 }
 
-// Nothing is sent to a mount here, so no pulse ever needs ending.
-class NoPulseTimer : public PulseTimerPort {
-public:
-    void arm(GuideAxis, int64_t) override {}
-    void disarm(GuideAxis) override {}
-};
-
 int runAnalyse(const std::vector<std::string>& args)
 {
     SteadyClock clock;
     SharedState state(clock);
     // A default record only: the measurement reads darkSpotGuiding from it.
-    NoPulseTimer noTimer;
+    NoPulseTimer noTimer;  // nothing is sent to a mount here
     GuiderCore core(state, noTimer);
     core.session.sendsCorrections = false;
     GuidingSession& session = core.session;

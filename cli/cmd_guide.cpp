@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cliutil.h"
 #include "cli/commands.h"
 #include "core/autolock.h"
 #include "core/clock.h"
@@ -98,31 +99,6 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     if (o.photoBase.empty() != !o.photoEvery)
         return "--photo and --photo-every go together";
     return {};
-}
-
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (const char c : s) {
-        const unsigned char ch = static_cast<unsigned char>(c);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += c;
-        } else if (ch < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-void printLine(const std::string& line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
 }
 
 int runGuide(const std::vector<std::string>& args)
