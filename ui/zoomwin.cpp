@@ -15,6 +15,7 @@
 #include "core/settings/paramsfile.h"
 #include "ui/messagebox_qt.h"
 #include "ui/parawin.h"
+#include "ui/photowin.h"
 #include "ui/zoommarks.h"
 
 namespace {
@@ -65,15 +66,17 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     trackButton_ = makeButton(TrackButtonId, "Track", 10, 365, 75, 30);
     reticleCheckBox = makeCheckBox(ReticleBoxId, 10, 345);
     paramButton_ = makeButton(ParamButtonId, "Param", 10, 295, 75, 20);
-    // Timed photography is not offered yet: the button is there, inactive.
     photoButton_ = makeButton(PhotoButtonId, "Photo", 10, 320, 75, 20);
-    photoButton_->setEnabled(false);
 
     connect(darkCheckBox, &QCheckBox::clicked, this, &tzoomwin::useDarkFrameClicked);
     connect(darkButton_, &QPushButton::clicked, this, &tzoomwin::AcquireDark);
     connect(trackButton_, &QPushButton::clicked, this, &tzoomwin::ToggleTracking);
     connect(reticleCheckBox, &QCheckBox::clicked, this, &tzoomwin::reticleClicked);
     connect(paramButton_, &QPushButton::clicked, this, &tzoomwin::EditParameters);
+    connect(photoButton_, &QPushButton::clicked, this, &tzoomwin::OpenPhotoDialog);
+    photoTimer.setInterval(kPhotoTickMs);
+    connect(&photoTimer, &QTimer::timeout, this, &tzoomwin::PhotoTick);
+    photoTimer.start();
 
     core_.session.setUseDarkFrame(false);
     state_.trackingOn = false;
@@ -212,6 +215,31 @@ void tzoomwin::EditParameters()
     // Cancel too: the port is opened again either way.
     ApplyInterface();
     giveFocusBack();
+}
+
+void tzoomwin::OpenPhotoDialog()
+{
+    photoSeries.photoDialogOpen = true;
+    {
+        tphotowin dialog(state_, photoSeries, this);
+        photoDialog = &dialog;
+        dialog.exec();
+        photoDialog = nullptr;
+    }
+    photoSeries.photoDialogOpen = false;
+    giveFocusBack();
+}
+
+void tzoomwin::PhotoTick()
+{
+    // The frame as the camera gave it, without the marks drawn over it.
+    const std::optional<ShotResult> shot = photoSeries.tick(state_.clock.nowMs(), core_.acquisition.lastFrame().view());
+    if (!shot)
+        return;
+    if (!shot->ok)
+        std::fprintf(stderr, "quorvel: %s\n", shot->message().c_str());
+    if (photoDialog)
+        photoDialog->UpdatePhotoTexts(shot->n, !shot->ok, shot->errorText);
 }
 
 void tzoomwin::paintBackground()

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include "core/guider.h"
+#include "core/photo/photoseries.h"
 #include "core/state.h"
 #include "ui/drawing.h"
 #include "ui/energywin.h"
@@ -42,6 +44,13 @@ public:
     ~tzoomwin() override;
 
     StarAnalysis& analysis;  // the session's: zoom frame, dark frame, "Util. noir"
+
+    // Timed photography: the series, and the timer (number 1) whose tick
+    // takes a shot when one is due. Its period bounds how late a shot is.
+    static constexpr int kPhotoTickMs = 100;
+    PhotoSeries photoSeries;
+    QTimer photoTimer;
+    class tphotowin* photoDialog = nullptr;  // while it is open
     THistwin* histWindow = nullptr;
     Trackwin* trackWindow = nullptr;
     specwin* graphWindow = nullptr;
@@ -75,6 +84,10 @@ public slots:
     // "Param": the parameters dialog, modal; the output is applied again
     // however it closes.
     void EditParameters();
+    // "Photo": the "Prise de vue" dialog, modal.
+    void OpenPhotoDialog();
+    // Timer 1: a shot of the live picture when the series is due one.
+    void PhotoTick();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,4 +121,28 @@ TEST(WindowedProgram, SignalRunsTheShutdownOfClosingTheWindow)
     ASSERT_EQ(settings.size(), 110u);
     EXPECT_EQ(decodeParams(reinterpret_cast<const uint8_t*>(settings.data()), settings.size()).record.focalLength, 66.0);
     EXPECT_NE(readFile(dir.file("night.log")).find("\nLog closed at "), std::string::npos);
+}
+
+TEST(GuideCommand, TakesAPhotoSeriesWhileGuiding)
+{
+    TempDir dir;
+    const RunResult r = runQuorvel({"guide", "--seconds", "3", "--photo", "shots/Night.bmp", "--photo-every", "1"},
+                                   dir.path(), {"QT_QPA_PLATFORM=none"});
+    EXPECT_EQ(r.exitCode, 2);  // the directory does not exist yet
+    EXPECT_NE(r.err.find("--photo shots/Night.bmp"), std::string::npos) << r.err;
+
+    ASSERT_EQ(mkdir(dir.file("shots").c_str(), 0755), 0);
+    const RunResult ok = runQuorvel({"guide", "--seconds", "3", "--photo", "shots/Night.bmp", "--photo-every", "1"},
+                                    dir.path(), {"QT_QPA_PLATFORM=none"});
+    ASSERT_EQ(ok.exitCode, 0) << ok.err;
+    int shots = 0;
+    for (const QJsonObject& line : jsonLines(ok.out)) {
+        if (!line.contains("photo"))
+            continue;
+        EXPECT_EQ(line.value("n").toInt(), shots);
+        EXPECT_TRUE(line.value("photo").toString().endsWith(QString::asprintf("shots/Night %04d.bmp", shots)));
+        EXPECT_EQ(readFile(line.value("photo").toString().toStdString()).size(), 77882u);
+        ++shots;
+    }
+    EXPECT_GE(shots, 4);  // one a second from the start, for about five seconds
 }

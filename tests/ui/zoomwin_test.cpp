@@ -444,3 +444,30 @@ TEST_F(ZoomWindowTest, MeasureCycleFindsAndMarksTheStar)
 }
 
 }  // namespace
+
+TEST_F(ZoomWindowTest, PhotoButtonOpensTheDialogAndTheTimerTakesTheShots)
+{
+    build();
+    EXPECT_TRUE(button(455)->isEnabled());
+    EXPECT_TRUE(zoom->photoTimer.isActive());
+    EXPECT_EQ(zoom->photoTimer.interval(), tzoomwin::kPhotoTickMs);
+    ASSERT_TRUE(zoom->photoSeries.start(1, 0).ok());
+    clock.advanceMs(999);
+    zoom->PhotoTick();
+    EXPECT_TRUE(readFile(dir_.file("Capture 0000.bmp")).empty());
+    clock.advanceMs(1);
+    zoom->PhotoTick();
+    EXPECT_EQ(readFile(dir_.file("Capture 0000.bmp")).size(), 77882u);
+    clock.advanceMs(1000);
+    zoom->PhotoTick();
+    EXPECT_EQ(readFile(dir_.file("Capture 0001.bmp")).size(), 77882u);
+
+    // "Photo" runs the dialog modally; the focus comes back to the main window.
+    QTimer::singleShot(0, [] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            d->reject();
+    });
+    click(button(455));
+    EXPECT_FALSE(zoom->photoSeries.photoDialogOpen);
+    EXPECT_TRUE(zoom->photoSeries.photoRunning());
+}
