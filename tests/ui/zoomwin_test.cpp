@@ -165,7 +165,7 @@ TEST_F(ZoomWindowTest, ConstructionStartsFromTheResetState)
         EXPECT_EQ(button(id)->text().toStdString(), text);
     }
     EXPECT_EQ(button(450)->geometry(), QRect(10, 365, 75, 30));
-    EXPECT_FALSE(button(455)->isEnabled());
+    EXPECT_TRUE(button(455)->isEnabled());
     ASSERT_TRUE(checkBox(453) && checkBox(449));
 }
 
