@@ -126,9 +126,11 @@ int runGrab(const std::vector<std::string>& args)
                                           std::chrono::milliseconds(startMs + int64_t(n) * every - clock.nowMs()));
         // A camera's first frame may take a moment to come.
         std::string error;
+        int64_t grabbedUs = clock.nowUs();
         GrabStatus g = driver.grab(state.picture, error);
         for (int waited = 0; g == GrabStatus::NoFrame && waited < 5000; waited += 10) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            grabbedUs = clock.nowUs();
             g = driver.grab(state.picture, error);
         }
         if (g != GrabStatus::NewFrame) {
@@ -148,7 +150,7 @@ int runGrab(const std::vector<std::string>& args)
             break;
         }
         char t[32];
-        std::snprintf(t, sizeof t, "%.3f", double(clock.nowUs()) / 1000.0 - double(startMs));
+        std::snprintf(t, sizeof t, "%.3f", double(grabbedUs) / 1000.0 - double(startMs));
         printLine("{\"file\":" + jsonString(file) + ",\"t_ms\":" + t + "}");
     }
     core.acquisition.disconnect();

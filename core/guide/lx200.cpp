@@ -63,6 +63,11 @@ MountStrings mountStrings(MountOp op, int32_t interfaceType)
     return {};
 }
 
+bool stopHaltsBothAxes(int32_t interfaceType)
+{
+    return interfaceType == MeadeEtx;
+}
+
 std::string_view slewMoveString(SlewButton b)
 {
     switch (b) {

@@ -35,6 +35,10 @@ struct MountStrings {
 // the pair of stops.
 MountStrings mountStrings(MountOp op, int32_t interfaceType);
 
+// Whether an axis's stop on this output stops the other axis too ("#:Q#" on
+// "Meade ETX").
+bool stopHaltsBothAxes(int32_t interfaceType);
+
 // A slew button's own strings: its move ("#:Mn#" for "N") and, on "LX 200",
 // its one stop ("#:Qn#"); "Meade ETX" stops every button with "#:Q#".
 std::string_view slewMoveString(SlewButton b);

@@ -46,10 +46,14 @@ void MountChannel::sendRelayByte(uint8_t byte)
     line_.WritePortByte(line_.comBase, byte);
 }
 
+int32_t MountChannel::interfaceType() const
+{
+    return state_.params ? state_.params->interfaceType : int32_t(RelayBox);
+}
+
 void MountChannel::runMountOp(MountOp op)
 {
-    const int32_t interfaceType = state_.params ? state_.params->interfaceType : int32_t(RelayBox);
-    for (std::string_view s : mountStrings(op, interfaceType))
+    for (std::string_view s : mountStrings(op, interfaceType()))
         sendText(s);
 }
 

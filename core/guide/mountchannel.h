@@ -54,6 +54,7 @@ public:
     void sendRelayByte(uint8_t byte);
     // The six mount operations, with the strings of interfaceType read now.
     void runMountOp(MountOp op);
+    int32_t interfaceType() const;
     // Events with no bytes of ours behind them.
     void lamp(GuideAxis axis, bool on, Direction direction);
     void timedPulse(Direction direction, int lengthMs);

@@ -39,6 +39,13 @@ void PulseMachine::pulse(GuideAxis axis, int signedMs)
 void PulseMachine::endPulse(GuideAxis axis)
 {
     channel_.runMountOp(stopOpFor(axis));
+    // "Meade ETX" knows one stop, "#:Q#", for both axes: the other axis's
+    // pulse, still running, must not end early with it, so its move goes
+    // out again for the rest of its length.
+    const GuideAxis other = axis == GuideAxis::Ra ? GuideAxis::Dec : GuideAxis::Ra;
+    const Slot& o = slot(other);
+    if (o.pulsing && o.lamp != Lamp::Off && stopHaltsBothAxes(channel_.interfaceType()))
+        channel_.runMountOp(startOp(pulseDirection(other, o.lamp == Lamp::Left ? -1 : 1)));
     slot(axis).pulsing = false;
     timer_.disarm(axis);
     setLamp(axis, Lamp::Off, pulseDirection(axis, 0));

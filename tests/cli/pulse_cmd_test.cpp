@@ -184,7 +184,7 @@ TEST(PulseCommand, WorksWithoutAnyQtPlatform)
         int interfaceType;
         size_t writes;
         bool lamps;
-    } cases[] = {{RelayBox, 4, false}, {Lx200, 12, true}, {MeadeEtx, 6, true}, {VirtualLeds, 0, true}};
+    } cases[] = {{RelayBox, 4, false}, {Lx200, 12, true}, {MeadeEtx, 8, true}, {VirtualLeds, 0, true}};
     for (const auto& c : cases) {
         TempDir dir;
         PtyLine pty;

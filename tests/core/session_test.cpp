@@ -42,7 +42,7 @@ TEST(GuidingSession, WorkedExampleOnEveryOutput)
         Strings sent;
     } cases[] = {
         {Lx200, {"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}},
-        {MeadeEtx, {"#:Q#", "#:Me#", "#:Q#", "#:Ms#"}},
+        {MeadeEtx, {"#:Q#", "#:Me#", "#:Q#", "#:Me#", "#:Ms#"}},  // AD's move again after the stop of both
         {VirtualLeds, plain},
         {7, plain},
         {-1, plain},

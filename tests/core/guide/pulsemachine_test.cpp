@@ -122,3 +122,25 @@ TEST(PulseMachine, LongestLengthsAndShutdownStops)
     core.reset();
     EXPECT_EQ(sent, (Strings{"#:Q#"}));
 }
+
+// On "Meade ETX" the one stop "#:Q#" halts both axes: a pulse still running
+// on the other axis gets its move again, so it lasts its whole length.
+TEST(PulseMachine, MeadeEtxStopDoesNotCutTheOtherAxisShort)
+{
+    CoreRig rig(MeadeEtx);
+    rig.core.pulses.pulse(GuideAxis::Ra, -510);
+    rig.advanceMs(5);
+    rig.core.pulses.pulse(GuideAxis::Dec, 255);
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:Q#", "#:Me#", "#:Q#", "#:Me#", "#:Ms#"}));
+    rig.advanceMs(255);
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:Q#", "#:Me#"}));
+    rig.advanceMs(250);
+    EXPECT_EQ(rig.takeTexts(), (Strings{"#:Q#"}));
+    EXPECT_FALSE(rig.core.pulses.anyPulsing());
+
+    // "LX 200" stops each axis by itself: nothing is sent again.
+    CoreRig lx(Lx200);
+    lx.core.pulses.pulse(GuideAxis::Ra, -510);
+    lx.core.pulses.pulse(GuideAxis::Dec, 255);
+    EXPECT_EQ(lx.takeTexts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}));
+}

@@ -69,7 +69,9 @@ std::string lettersSent(const CoreRig& rig)
     for (const SeenCommand& c : rig.seen) {
         if (c.kind == MountEvent::Kind::Lamp && c.text.rfind("on ", 0) == 0)
             lamps += c.text[3];
-        if (c.kind == MountEvent::Kind::Text && c.text.size() == 5 && c.text.rfind("#:M", 0) == 0)
+        // A move sent again ("Meade ETX" after its stop of both axes) is the same pulse.
+        if (c.kind == MountEvent::Kind::Text && c.text.size() == 5 && c.text.rfind("#:M", 0) == 0 &&
+            moves.find(char(std::toupper(c.text[3]))) == std::string::npos)
             moves += char(std::toupper(c.text[3]));
     }
     const std::string bytes = rig.relayBytes();
