@@ -1,10 +1,14 @@
 // Small pieces the subcommands share.
 #pragma once
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "core/guide/pulsemachine.h"
+#include "core/serial/serialline.h"
 
 // The pulse timer of a command that never sends a pulse (it only measures or
 // grabs): nothing is ever armed.
@@ -38,4 +42,31 @@ inline void printLine(const std::string& line)
 {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+}
+
+// A whole number from lo to hi, and nothing else.
+inline std::optional<int> parseInt(const std::string& s, int lo, int hi)
+{
+    int v = 0;
+    const char* end = s.data() + s.size();
+    const auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+// "cannot open COM1 (/dev/ttyUSB0): Device or resource busy"
+inline std::string openFailureText(const LineOpenResult& r)
+{
+    if (r.device.empty())
+        return "cannot open " + r.portName + " (only COM1 to COM4 exist)";
+    return "cannot open " + r.portName + " (" + r.device + "): " + std::strerror(r.error);
+}
+
+// The serial trace asked for in QUORVEL_SERIAL_LOG that could not be opened.
+inline void warnAboutTrace(const char* command, const SerialLine& line)
+{
+    if (line.traceError() != 0)
+        std::fprintf(stderr, "%s: cannot open serial trace file %s: %s\n", command, line.traceFile().c_str(),
+                     std::strerror(line.traceError()));
 }

@@ -40,15 +40,6 @@ int usageError(const std::string& why)
     return 2;
 }
 
-std::optional<int> parseInt(const std::string& s, int lo, int hi)
-{
-    int v = 0;
-    const char* end = s.data() + s.size();
-    auto [p, ec] = std::from_chars(s.data(), end, v);
-    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
-        return std::nullopt;
-    return v;
-}
 
 bool parsePair(const std::string& s, int& x, int& y)
 {
@@ -112,22 +103,7 @@ PixelView viewOf(const QImage& image)
 // UTF-8 into U+FFFD, so the line stays valid JSON.
 std::string jsonFileName(const std::string& s)
 {
-    const std::string text = QString::fromUtf8(s.data(), qsizetype(s.size())).toStdString();
-    std::string out = "\"";
-    for (const char c : text) {
-        const unsigned char ch = (unsigned char)c;
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += c;
-        } else if (ch < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return jsonString(QString::fromUtf8(s.data(), qsizetype(s.size())).toStdString());
 }
 
 template <typename Container>

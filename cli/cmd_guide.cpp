@@ -49,15 +49,6 @@ int usageError(const std::string& why)
     return 2;
 }
 
-std::optional<int> parseInt(const std::string& s, int lo, int hi)
-{
-    int v = 0;
-    const char* end = s.data() + s.size();
-    const auto [p, ec] = std::from_chars(s.data(), end, v);
-    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
-        return std::nullopt;
-    return v;
-}
 
 std::string parseOptions(const std::vector<std::string>& args, Options& o)
 {
@@ -117,9 +108,7 @@ int runGuide(const std::vector<std::string>& args)
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    if (core.line.traceError() != 0)
-        std::fprintf(stderr, "quorvel guide: cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
-                     std::strerror(core.line.traceError()));
+    warnAboutTrace("quorvel guide", core.line);
 
     // Guiding needs optics that give a correction and an output that opens.
     core.session.sendsCorrections = !o.unguided;
@@ -132,10 +121,8 @@ int runGuide(const std::vector<std::string>& args)
         return 1;
     }
     if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok) {
-        const LineOpenResult& r = *applied.port;
-        std::fprintf(stderr, "quorvel guide: cannot open %s%s%s%s: %s (\"Erreur d'ouverture\" in the window)\n",
-                     r.portName.c_str(), r.device.empty() ? "" : " (", r.device.c_str(), r.device.empty() ? "" : ")",
-                     r.device.empty() ? "only COM1 to COM4 exist" : std::strerror(r.error));
+        std::fprintf(stderr, "quorvel guide: %s (\"Erreur d'ouverture\" in the window)\n",
+                     openFailureText(*applied.port).c_str());
         if (!o.unguided)
             return 1;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cliutil.h"
 #include "cli/commands.h"
 #include "core/clock.h"
 #include "core/settings/paramsfile.h"
@@ -98,16 +99,6 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     return {};
 }
 
-// A port that cannot be opened, in English on standard error.
-void reportOpenFailure(const LineOpenResult& r)
-{
-    if (r.device.empty())
-        std::fprintf(stderr, "cannot open %s (only COM1 to COM4 exist)\n", r.portName.c_str());
-    else
-        std::fprintf(stderr, "cannot open %s (%s): %s\n", r.portName.c_str(), r.device.c_str(),
-                     std::strerror(r.error));
-}
-
 struct Write {
     int64_t timeUs;
     std::string bytes;
@@ -170,9 +161,7 @@ int runPulse(const std::vector<std::string>& args)
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    if (core.line.traceError() != 0)
-        std::fprintf(stderr, "cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
-                     std::strerror(core.line.traceError()));
+    warnAboutTrace("quorvel pulse", core.line);
     std::vector<Write> sent;
     core.line.setWriteObserver([&sent](int64_t timeUs, const uint8_t* bytes, size_t count) {
         sent.push_back({timeUs, std::string(reinterpret_cast<const char*>(bytes), count)});
@@ -189,7 +178,7 @@ int runPulse(const std::vector<std::string>& args)
     });
 
     if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok)
-        reportOpenFailure(*applied.port);
+        std::fprintf(stderr, "%s\n", openFailureText(*applied.port).c_str());
 
     std::string counts;
     if (o.slew) {

@@ -54,15 +54,6 @@ int grabUsage(const std::string& why)
     return 2;
 }
 
-std::optional<int> parseInt(const std::string& s, int lo, int hi)
-{
-    int v = 0;
-    const char* end = s.data() + s.size();
-    const auto [p, ec] = std::from_chars(s.data(), end, v);
-    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
-        return std::nullopt;
-    return v;
-}
 
 // OUT with its first %d replaced by the frame number.
 std::string frameName(const std::string& out, int n)

@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -30,10 +31,13 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
-RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::vector<std::string>& env, int timeoutMs)
+namespace {
+
+// Starts the built quorvel in cwd with the offscreen platform and these extra
+// environment entries ("NAME=value").
+bool startQuorvel(QProcess& p, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::vector<std::string>& env)
 {
-    QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("QT_QPA_PLATFORM", "offscreen");
     for (const auto& kv : env) {
@@ -46,19 +50,34 @@ RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cw
     for (const auto& s : args)
         a << QString::fromStdString(s);
     p.start(QStringLiteral(QUORVEL_BIN), a);
-    RunResult r;
-    if (!p.waitForStarted(10000))
-        return r;
-    if (!p.waitForFinished(timeoutMs)) {
+    return p.waitForStarted(10000);
+}
+
+// What a finished run left; a run still going after the wait is killed.
+RunResult finishRun(QProcess& p, int timeoutMs, RunResult r = {})
+{
+    // waitForFinished() is false for a process already finished.
+    if (p.state() != QProcess::NotRunning && !p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished(2000);
         r.err = "timeout";
         return r;
     }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
+    r.out += p.readAllStandardOutput().toStdString();
     r.err = p.readAllStandardError().toStdString();
     return r;
+}
+
+}  // namespace
+
+RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::vector<std::string>& env, int timeoutMs)
+{
+    QProcess p;
+    if (!startQuorvel(p, args, cwd, env))
+        return {};
+    return finishRun(p, timeoutMs);
 }
 
 RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::string& cwd,
@@ -66,21 +85,9 @@ RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::s
                               int timeoutMs)
 {
     QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    for (const auto& kv : env) {
-        const auto eq = kv.find('=');
-        e.insert(QString::fromStdString(kv.substr(0, eq)), QString::fromStdString(kv.substr(eq + 1)));
-    }
-    p.setProcessEnvironment(e);
-    p.setWorkingDirectory(QString::fromStdString(cwd));
-    QStringList a;
-    for (const auto& s : args)
-        a << QString::fromStdString(s);
-    p.start(QStringLiteral(QUORVEL_BIN), a);
+    if (!startQuorvel(p, args, cwd, env))
+        return {};
     RunResult r;
-    if (!p.waitForStarted(10000))
-        return r;
     QElapsedTimer waited;
     waited.start();
     bool signalled = false;
@@ -93,16 +100,16 @@ RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::s
             signalled = true;
         }
     }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        r.err = "timeout";
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out += p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
+    return finishRun(p, 2000, r);
+}
+
+std::vector<QJsonObject> jsonLines(const std::string& out)
+{
+    std::vector<QJsonObject> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return lines;
 }
 
 std::string readFile(const std::string& path)

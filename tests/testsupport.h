@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <QJsonObject>
+
 #include <string>
 #include <vector>
 
@@ -37,6 +39,9 @@ RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cw
 RunResult runQuorvelAndSignal(const std::vector<std::string>& args, const std::string& cwd,
                               const std::vector<std::string>& env, const std::string& marker, int signal,
                               int timeoutMs = 60000);
+
+// The JSON objects of a command's output, one a line.
+std::vector<QJsonObject> jsonLines(const std::string& out);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

@@ -18,14 +18,6 @@
 
 namespace {
 
-std::vector<QJsonObject> jsonLines(const std::string& out)
-{
-    std::vector<QJsonObject> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
-    return lines;
-}
 
 void writeSettings(const TempDir& dir, double focal = 50)
 {

@@ -14,14 +14,6 @@ namespace {
 
 const std::vector<std::string> kNoDisplay = {"QT_QPA_PLATFORM=none", "QUORVEL_SKY=noise=0,seeing=0"};
 
-std::vector<QJsonObject> jsonLines(const std::string& out)
-{
-    std::vector<QJsonObject> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
-    return lines;
-}
 
 }  // namespace
 
