@@ -11,6 +11,11 @@
 // sidereal rate: 7.52"/s, or 12.6 camera pixels of 1.19" in two seconds.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +32,8 @@
 #include "core/indi/indiconnection.h"
 #include "core/indi/indimount.h"
 #include "ptyline.h"
+
+extern char** environ;
 
 namespace {
 
@@ -104,6 +111,44 @@ double siderealHours()
     const double days = double(std::time(nullptr)) / 86400.0 - 10957.5;  // since J2000
     return std::fmod(18.697374558 + 24.06570982441908 * days, 24.0);
 }
+
+// A second indiserver of our own, with the CCD simulator alone, that a test
+// can stop and start again.
+class OwnServer {
+public:
+    explicit OwnServer(int port) : port_(port) {}
+    ~OwnServer() { stop(); }
+
+    void start()
+    {
+        const std::string port = std::to_string(port_);
+        const std::string local = "/tmp/quorvel-indiserver-" + port;  // the bench's server has the default one
+        const char* argv[] = {"indiserver", "-p", port.c_str(), "-u", local.c_str(), "indi_simulator_ccd", nullptr};
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+        ASSERT_EQ(posix_spawnp(&pid_, "indiserver", &quiet, nullptr, const_cast<char**>(argv), environ), 0);
+        posix_spawn_file_actions_destroy(&quiet);
+        // Ready when the driver answers.
+        const std::string probe = "indi_getprop -t 1 -p " + port + " 'CCD Simulator.CONNECTION.CONNECT' >/dev/null 2>&1";
+        for (int i = 0; i < 40 && std::system(probe.c_str()) != 0; ++i)
+            std::this_thread::sleep_for(milliseconds(250));
+    }
+
+    void stop()
+    {
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    int port_;
+    pid_t pid_ = -1;
+};
 
 // What a two-second pulse in each direction did to the star, full resolution.
 struct Calibration {
@@ -504,4 +549,52 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
     ASSERT_TRUE(back);
     EXPECT_NEAR(back->x, rig.state.referenceX, 1.5);
     EXPECT_NEAR(back->y, rig.state.referenceY, 1.5);
+}
+
+TEST_F(IndiBench, AServerOrCameraThatGoesAwayIsLostUntilConnectedAgain)
+{
+    OwnServer server(7625);
+    server.start();
+    IndiConnection own(IndiServerAddress{"localhost", 7625});
+    IndiCamera ccd(own, kCamera);
+    const CaptureStatus first = ccd.connect();
+    ASSERT_TRUE(first.ok) << first.error;
+    ASSERT_TRUE(ccd.setControl("exposure", 100).ok);
+    Picture picture;
+    std::string error;
+    auto waitFor = [&](GrabStatus wanted) {
+        const auto end = Steady::now() + milliseconds(10000);
+        GrabStatus g = GrabStatus::NoFrame;
+        while (Steady::now() < end && (g = ccd.grab(picture, error)) != wanted)
+            std::this_thread::sleep_for(milliseconds(20));
+        return g;
+    };
+    ASSERT_EQ(waitFor(GrabStatus::NewFrame), GrabStatus::NewFrame);
+
+    struct Case {
+        const char* what;
+        std::function<void()> takeAway;
+        std::string message;
+    } cases[] = {
+        {"another client disconnects the camera",
+         [] { EXPECT_TRUE(setProperties("-p 7625 'CCD Simulator.CONNECTION.DISCONNECT=On'")); },
+         "CCD Simulator: the device was disconnected"},
+        {"the server stops", [&] { server.stop(); }, "CCD Simulator: the INDI server at localhost:7625 went away"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Picture last = picture;
+        c.takeAway();
+        EXPECT_EQ(waitFor(GrabStatus::Lost), GrabStatus::Lost);
+        EXPECT_EQ(error, c.message);
+        EXPECT_FALSE(ccd.connected());
+        EXPECT_EQ(ccd.grab(picture, error), GrabStatus::Lost);  // until connected again
+        EXPECT_EQ(picture.bits, last.bits);                     // the last picture stays
+
+        if (!own.connected())
+            server.start();
+        const CaptureStatus again = ccd.connect();
+        ASSERT_TRUE(again.ok) << again.error;
+        EXPECT_EQ(waitFor(GrabStatus::NewFrame), GrabStatus::NewFrame);
+    }
 }
