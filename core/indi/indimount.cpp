@@ -75,8 +75,14 @@ struct IndiMountOutput::Impl {
         if (listenerId)
             client.removeListener(listenerId);
         listenerId = client.addListener(name, [this](const IndiEvent& e) {
-            const bool gone = e.kind == IndiEvent::Kind::ServerLost || e.kind == IndiEvent::Kind::DeviceRemoved ||
-                              (e.kind == IndiEvent::Kind::Removed && std::string(e.property.getName()) == "CONNECTION");
+            bool gone = e.kind == IndiEvent::Kind::ServerLost || e.kind == IndiEvent::Kind::DeviceRemoved;
+            if ((e.kind == IndiEvent::Kind::Removed || e.kind == IndiEvent::Kind::Updated) &&
+                e.property.isNameMatch("CONNECTION")) {
+                const auto* on = e.kind == IndiEvent::Kind::Updated && e.property.getType() == INDI_SWITCH
+                                     ? e.property.getSwitch()->findWidgetByName("CONNECT")
+                                     : nullptr;
+                gone = !on || on->getState() != ISS_ON;
+            }
             if (gone) {
                 std::lock_guard lock(mutex);
                 ready = false;
@@ -120,6 +126,10 @@ OutputStatus IndiMountOutput::connect()
     const std::string where = d.connection.address().text();
 
     std::string name = d.wanted;
+    {
+        std::lock_guard lock(d.mutex);
+        d.device = name;
+    }
     if (name.empty()) {
         const auto mounts = d.connection.devices(IndiDeviceKind::Mount);
         if (mounts.empty())
