@@ -29,6 +29,8 @@ constexpr int64_t kFrameOverdueUs = 30'000'000;
 // After a failed exposure, the next one starts no sooner than this.
 constexpr int64_t kRetryUs = 1'000'000;
 constexpr int kDecodeFailuresLost = 3;
+// The main chip's frames (a guide head's come as CCD2).
+constexpr const char* kFrameProperty = "CCD1";
 
 int64_t steadyUs()
 {
@@ -147,7 +149,7 @@ void IndiCamera::Impl::onEvent(const IndiEvent& e)
 
     const INDI::Property& p = e.property;
     if (p.getType() == INDI_BLOB) {
-        if (e.kind == IndiEvent::Kind::Updated)
+        if (e.kind == IndiEvent::Kind::Updated && p.isNameMatch(kFrameProperty))
             onFrame(p);
         return;
     }
@@ -261,7 +263,7 @@ CaptureStatus IndiCamera::connect()
     if (!d.client.device(dev))
         return CaptureStatus::failure("no INDI device \"" + dev + "\" on the server at " + where);
 
-    d.client.wantBlobs(dev, true);
+    d.client.wantBlobs(dev, kFrameProperty, true);
     d.client.sendSwitches(dev, "CONNECTION", {{"CONNECT", true}, {"DISCONNECT", false}});
     bool refused = false;
     const bool ready = d.client.waitFor(
@@ -275,7 +277,7 @@ CaptureStatus IndiCamera::connect()
         },
         kDeviceWait);
     if (!ready || refused) {
-        d.client.wantBlobs(dev, false);
+        d.client.wantBlobs(dev, kFrameProperty, false);
         if (!d.client.up())
             return CaptureStatus::failure("the INDI server at " + where + " went away");
         return CaptureStatus::failure(dev + (refused ? ": the device refused the connection"
@@ -319,7 +321,7 @@ void IndiCamera::disconnect()
     }
     if (wasExposing)
         d.client.sendSwitches(d.deviceName, "CCD_ABORT_EXPOSURE", {{"ABORT", true}});
-    d.client.wantBlobs(d.deviceName, false);
+    d.client.wantBlobs(d.deviceName, kFrameProperty, false);
 }
 
 bool IndiCamera::connected() const

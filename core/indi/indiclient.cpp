@@ -114,11 +114,11 @@ bool IndiClient::waitFor(const std::function<bool(const std::map<std::string, De
     return changed_.wait_for(lock, limit, [&] { return pred(devices_); });
 }
 
-void IndiClient::wantBlobs(const std::string& device, bool on)
+void IndiClient::wantBlobs(const std::string& device, const std::string& property, bool on)
 {
     {
         std::lock_guard lock(mutex_);
-        blobWanted_[device] = on;
+        blobWanted_[device] = {property, on};
     }
     std::lock_guard send(sendMutex_);
     if (isServerConnected())
@@ -135,27 +135,27 @@ bool IndiClient::blobsEnabled(const std::string& device) const
 // On INDI's thread only: the library reads its BLOB modes there unguarded.
 void IndiClient::applyBlobModes()
 {
-    std::vector<std::pair<std::string, bool>> changes;
+    std::vector<std::pair<std::string, BlobWish>> changes;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [device, wanted] : blobWanted_) {
+        for (const auto& [device, wish] : blobWanted_) {
             const auto it = devices_.find(device);
-            if (it != devices_.end() && it->second.blobs != wanted)
-                changes.emplace_back(device, wanted);
+            if (it != devices_.end() && it->second.blobs != wish.on)
+                changes.emplace_back(device, wish);
         }
     }
     if (changes.empty())
         return;
     {
         std::lock_guard send(sendMutex_);
-        for (const auto& [device, wanted] : changes)
-            setBLOBMode(wanted ? B_ALSO : B_NEVER, device.c_str(), nullptr);
+        for (const auto& [device, wish] : changes)
+            setBLOBMode(wish.on ? B_ALSO : B_NEVER, device.c_str(), wish.property.c_str());
     }
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [device, wanted] : changes)
+        for (const auto& [device, wish] : changes)
             if (const auto it = devices_.find(device); it != devices_.end())
-                it->second.blobs = wanted;
+                it->second.blobs = wish.on;
     }
     changed_.notify_all();
 }

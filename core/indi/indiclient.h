@@ -79,10 +79,11 @@ public:
     bool waitFor(const std::function<bool(const std::map<std::string, DeviceInfo>&)>& pred,
                  std::chrono::milliseconds limit);
 
-    // BLOB reception for a device on or off. The library keeps its BLOB
-    // modes unguarded on INDI's thread, so the change is made there, at the
-    // next ping reply (asked for here) or message of the device.
-    void wantBlobs(const std::string& device, bool on);
+    // BLOB reception for one BLOB property of a device on or off (a camera's
+    // main chip, not its guide head's). The library keeps its BLOB modes
+    // unguarded on INDI's thread, so the change is made there, at the next
+    // ping reply (asked for here) or message of the device.
+    void wantBlobs(const std::string& device, const std::string& property, bool on);
     bool blobsEnabled(const std::string& device) const;
 
     // Sends new values of a number or switch property built here (elements
@@ -113,7 +114,11 @@ private:
     int nextOrder_ = 0;
     int64_t lastDefinitionUs_ = 0;
     bool up_ = false;
-    std::map<std::string, bool> blobWanted_;   // device -> wanted
+    struct BlobWish {
+        std::string property;
+        bool on = false;
+    };
+    std::map<std::string, BlobWish> blobWanted_;  // by device
 
     std::mutex listenersMutex_;
     struct Entry {
