@@ -280,8 +280,12 @@ CaptureStatus IndiCamera::connect()
         d.client.wantBlobs(dev, kFrameProperty, false);
         if (!d.client.up())
             return CaptureStatus::failure("the INDI server at " + where + " went away");
-        return CaptureStatus::failure(dev + (refused ? ": the device refused the connection"
-                                                     : ": the device did not connect within 5 s"));
+        if (refused)
+            return CaptureStatus::failure(dev + ": the device refused the connection");
+        const auto info = d.client.device(dev);
+        if (info && info->connected && info->blobs)
+            return CaptureStatus::failure(dev + ": not a camera (no CCD_EXPOSURE)");
+        return CaptureStatus::failure(dev + ": the device did not connect within 5 s");
     }
 
     // Frames to us, uncompressed FITS, where the driver lets us choose.

@@ -281,6 +281,11 @@ void IndiClient::sendNumbers(const std::string& device, const std::string& prope
 void IndiClient::sendSwitches(const std::string& device, const std::string& property,
                               const std::vector<std::pair<std::string, bool>>& states)
 {
+    if (property == "CONNECTION") {  // an earlier refusal is not this attempt's
+        std::lock_guard lock(mutex_);
+        if (const auto it = devices_.find(device); it != devices_.end())
+            it->second.connectionAlert = false;
+    }
     INDI::PropertySwitch p(states.size());
     p.setDeviceName(device.c_str());
     p.setName(property.c_str());

@@ -423,8 +423,8 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
         if (i == 0)
             knockX = r.dx, knockY = r.dy;
         if (i >= 10) {  // the last five cycles
-            EXPECT_LE(std::abs(r.dx), 2);
-            EXPECT_LE(std::abs(r.dy), 2);
+            EXPECT_LE(std::abs(r.dx), 3);
+            EXPECT_LE(std::abs(r.dy), 3);
             lastX += std::abs(r.dx), lastY += std::abs(r.dy);
         }
     }
@@ -432,12 +432,14 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
     EXPECT_GE(std::abs(knockX), 6);
     EXPECT_GE(std::abs(knockY), 5);
     EXPECT_EQ(pulses.substr(0, 2), "WN");  // the first correction undoes the knock
-    EXPECT_LE(lastX, 5);                   // within the measurement's one-pixel steps
-    EXPECT_LE(lastY, 5);
+    // Back on the lock, within the one-pixel steps of the measurement (and
+    // of the simulator, which draws its stars on whole pixels).
+    EXPECT_LE(lastX, 7);
+    EXPECT_LE(lastY, 7);
     const auto back = starAfterNow(*star);
     ASSERT_TRUE(back);
-    EXPECT_NEAR(back->x, guider.state.referenceX, 1.5);
-    EXPECT_NEAR(back->y, guider.state.referenceY, 1.5);
+    EXPECT_NEAR(back->x, guider.state.referenceX, 2.5);
+    EXPECT_NEAR(back->y, guider.state.referenceY, 2.5);
     ASSERT_TRUE(camera->setControl("exposure", 500).ok);
 }
 
