@@ -6,6 +6,8 @@
 // bytes, strings or pulses, all through the MountChannel.
 #pragma once
 
+#include <string>
+
 #include "core/guide/signs.h"
 
 class MountChannel;
@@ -29,9 +31,20 @@ struct SlewCommand {
     int relayCode = 0;
 };
 
+// Whether an output's own link to the mount is up, with the cause when not.
+struct OutputStatus {
+    bool ok = true;
+    std::string error;  // in English, naming the server or device
+    static OutputStatus failure(std::string why) { return {false, std::move(why)}; }
+};
+
 class GuideOutput {
 public:
     virtual ~GuideOutput() = default;
+    // Makes the output's own link to the mount (an INDI mount's server and
+    // device) when interfaceType chooses it; the outputs on the serial line
+    // or the LED window have none.
+    virtual OutputStatus open() { return {}; }
     virtual void pulse(const AxisPulse& p) = 0;
     virtual void slewStart(const SlewCommand& s) = 0;
     virtual void slewStop(const SlewCommand& s) = 0;

@@ -34,6 +34,8 @@ InterfaceApplied MountControl::applyInterface()
         applied.ledWindow = InterfaceApplied::LedWindow::Show;
         break;
     default:
+        if (const auto it = others_.find(state_.params->interfaceType); it != others_.end())
+            applied.output = it->second->open();
         break;
     }
     return applied;

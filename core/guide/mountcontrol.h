@@ -20,6 +20,8 @@ class PulseMachine;
 // when the open failed), and what becomes of the LED window.
 struct InterfaceApplied {
     std::optional<LineOpenResult> port;
+    // The link of an output given to setOutput, opened (the INDI mount).
+    std::optional<OutputStatus> output;
     enum class LedWindow { Leave, Show, Hide } ledWindow = LedWindow::Leave;
 };
 
@@ -32,8 +34,8 @@ public:
     // interfaceType 0 (relay box): open COM(comPort+1), hide the LED window;
     // 1 and 2 ("LX 200", "Meade ETX"): open COM(comPort+1), leave the window;
     // 3 (LED window): show it, open nothing (an open port stays open); an
-    // output that has its own link (setOutput): nothing here; any other
-    // value: nothing.
+    // output given to setOutput for the value (4, the INDI mount): its own
+    // link opened, with the outcome in `output`; any other value: nothing.
     InterfaceApplied applyInterface();
 
     // The output interfaceType chooses now: the relay box for 0, an output

@@ -16,7 +16,7 @@ struct tparam {
     int32_t spareLevel1 = 0;     // carried from run to run through a 16-bit working copy
     int32_t spareLevel2 = 0;
     int32_t spareLevel3 = 0;
-    int32_t interfaceType = 3;   // 0 relay box, 1 LX 200, 2 Meade ETX, 3 virtual LEDs
+    int32_t interfaceType = 3;   // 0 relay box, 1 LX 200, 2 Meade ETX, 3 virtual LEDs, 4 INDI mount
     int32_t photoUnit = 0;       // 0 seconds, 1 minutes
     int32_t photoInterval = 10;
     uint8_t invertDec = 0;       // flags hold 0 or 1
@@ -37,6 +37,7 @@ enum InterfaceType : int32_t {
     Lx200 = 1,           // "LX 200"
     MeadeEtx = 2,        // "Meade ETX"
     VirtualLeds = 3,     // "Diodes virtuelles"
+    IndiMount = 4,       // "INDI (monture)": a mount on an INDI server (core/indi/indimount.h)
 };
 
 inline const char* const kSettingsFileName = "qv185.dat";

@@ -1,0 +1,226 @@
+// The INDI mount as a guide output.
+#include "core/indi/indimount.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+
+#include "core/guide/mountchannel.h"
+#include "core/indi/indiclient.h"
+#include "core/indi/indiconnection.h"
+
+namespace {
+
+constexpr auto kDeviceWait = std::chrono::seconds(5);
+
+struct AxisProperties {
+    const char* pulse;   // timed guide pulse, ms
+    const char* motion;  // motion switch
+};
+
+AxisProperties axisProperties(GuideAxis axis)
+{
+    return axis == GuideAxis::Ra ? AxisProperties{"TELESCOPE_TIMED_GUIDE_WE", "TELESCOPE_MOTION_WE"}
+                                 : AxisProperties{"TELESCOPE_TIMED_GUIDE_NS", "TELESCOPE_MOTION_NS"};
+}
+
+// The elements of one axis, the first one in the direction given.
+struct AxisElements {
+    const char* toward;
+    const char* away;
+};
+
+AxisElements pulseElements(Direction d)
+{
+    switch (d) {
+    case Direction::North: return {"TIMED_GUIDE_N", "TIMED_GUIDE_S"};
+    case Direction::South: return {"TIMED_GUIDE_S", "TIMED_GUIDE_N"};
+    case Direction::East: return {"TIMED_GUIDE_E", "TIMED_GUIDE_W"};
+    case Direction::West: break;
+    }
+    return {"TIMED_GUIDE_W", "TIMED_GUIDE_E"};
+}
+
+AxisElements motionElements(Direction d)
+{
+    switch (d) {
+    case Direction::North: return {"MOTION_NORTH", "MOTION_SOUTH"};
+    case Direction::South: return {"MOTION_SOUTH", "MOTION_NORTH"};
+    case Direction::East: return {"MOTION_EAST", "MOTION_WEST"};
+    case Direction::West: break;
+    }
+    return {"MOTION_WEST", "MOTION_EAST"};
+}
+
+}  // namespace
+
+struct IndiMountOutput::Impl {
+    Impl(IndiConnection& c, MountChannel& ch, std::string name)
+        : connection(c), client(c.client()), channel(ch), wanted(std::move(name))
+    {
+    }
+
+    IndiConnection& connection;
+    IndiClient& client;
+    MountChannel& channel;
+    const std::string wanted;
+
+    mutable std::mutex mutex;  // the fields below
+    std::string device;
+    bool ready = false;
+    int listenerId = 0;
+
+    void listen(const std::string& name)
+    {
+        if (listenerId)
+            client.removeListener(listenerId);
+        listenerId = client.addListener(name, [this](const IndiEvent& e) {
+            bool gone = e.kind == IndiEvent::Kind::ServerLost || e.kind == IndiEvent::Kind::DeviceRemoved;
+            if ((e.kind == IndiEvent::Kind::Removed || e.kind == IndiEvent::Kind::Updated) &&
+                e.property.isNameMatch("CONNECTION")) {
+                const auto* on = e.kind == IndiEvent::Kind::Updated && e.property.getType() == INDI_SWITCH
+                                     ? e.property.getSwitch()->findWidgetByName("CONNECT")
+                                     : nullptr;
+                gone = !on || on->getState() != ISS_ON;
+            }
+            if (gone) {
+                std::lock_guard lock(mutex);
+                ready = false;
+            }
+        });
+    }
+
+    // The device to send to, or "" when no mount is ready.
+    std::string target() const
+    {
+        std::lock_guard lock(mutex);
+        return ready ? device : std::string();
+    }
+};
+
+IndiMountOutput::IndiMountOutput(IndiConnection& connection, MountChannel& channel, std::string deviceName)
+{
+    if (deviceName.empty())
+        if (const char* named = std::getenv(kIndiMountVariable))
+            deviceName = named;
+    impl_ = std::make_unique<Impl>(connection, channel, std::move(deviceName));
+}
+
+IndiMountOutput::~IndiMountOutput()
+{
+    if (impl_->listenerId)
+        impl_->client.removeListener(impl_->listenerId);
+}
+
+OutputStatus IndiMountOutput::connect()
+{
+    Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.mutex);
+        if (d.ready && d.client.up())
+            return {};
+        d.ready = false;
+    }
+    if (const IndiStatus s = d.connection.connect(); !s.ok)
+        return OutputStatus::failure(s.error);
+    const std::string where = d.connection.address().text();
+
+    std::string name = d.wanted;
+    {
+        std::lock_guard lock(d.mutex);
+        d.device = name;
+    }
+    if (name.empty()) {
+        const auto mounts = d.connection.devices(IndiDeviceKind::Mount);
+        if (mounts.empty())
+            return OutputStatus::failure("no INDI mount on the server at " + where);
+        name = mounts.front();
+    } else if (!d.client.device(name)) {
+        std::string known;
+        for (const std::string& m : d.connection.devices(IndiDeviceKind::Mount))
+            known += (known.empty() ? "" : ", ") + ("\"" + m + "\"");
+        return OutputStatus::failure("no INDI device \"" + name + "\" on the server at " + where +
+                                     (known.empty() ? std::string(" (no mount there)") : " (mounts: " + known + ")"));
+    }
+    {
+        std::lock_guard lock(d.mutex);
+        d.device = name;
+    }
+    d.listen(name);
+
+    d.client.sendSwitches(name, "CONNECTION", {{"CONNECT", true}, {"DISCONNECT", false}});
+    bool refused = false;
+    const bool connected = d.client.waitFor(
+        [&](const std::map<std::string, IndiClient::DeviceInfo>& devices) {
+            const auto it = devices.find(name);
+            if (it == devices.end())
+                return false;
+            refused = it->second.connectionAlert;
+            return refused || (it->second.connected && it->second.properties.count("TELESCOPE_TIMED_GUIDE_NS") > 0 &&
+                               it->second.properties.count("TELESCOPE_TIMED_GUIDE_WE") > 0);
+        },
+        kDeviceWait);
+    if (!connected || refused) {
+        if (!d.client.up())
+            return OutputStatus::failure("the INDI server at " + where + " went away");
+        if (refused)
+            return OutputStatus::failure(name + ": the mount refused the connection");
+        const auto info = d.client.device(name);
+        if (info && info->connected)
+            return OutputStatus::failure(name + ": the mount takes no guide pulses (no TELESCOPE_TIMED_GUIDE_NS/WE)");
+        return OutputStatus::failure(name + ": the mount did not connect within 5 s");
+    }
+    std::lock_guard lock(d.mutex);
+    d.ready = true;
+    return {};
+}
+
+bool IndiMountOutput::ready() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->ready;
+}
+
+std::string IndiMountOutput::mountName() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device;
+}
+
+void IndiMountOutput::pulse(const AxisPulse& p)
+{
+    if (!p.timed || p.lengthMs == 0)
+        return;
+    const Direction direction = pulseDirection(p.axis, p.lengthMs);
+    const int ms = p.lengthMs < 0 ? -p.lengthMs : p.lengthMs;
+    impl_->channel.timedPulse(direction, ms);
+    const std::string device = impl_->target();
+    if (device.empty())
+        return;
+    const AxisElements e = pulseElements(direction);
+    impl_->client.sendNumbers(device, axisProperties(p.axis).pulse, {{e.toward, double(ms)}, {e.away, 0.0}});
+}
+
+void IndiMountOutput::slewStart(const SlewCommand& s)
+{
+    const Direction direction = slewButtonDirection(s.button);
+    const GuideAxis axis = axisOf(direction);
+    impl_->channel.motion(axis, true, direction);
+    const std::string device = impl_->target();
+    if (device.empty())
+        return;
+    const AxisElements e = motionElements(direction);
+    impl_->client.sendSwitches(device, axisProperties(axis).motion, {{e.toward, true}, {e.away, false}});
+}
+
+void IndiMountOutput::slewStop(const SlewCommand& s)
+{
+    const Direction direction = slewButtonDirection(s.button);
+    const GuideAxis axis = axisOf(direction);
+    impl_->channel.motion(axis, false, direction);
+    const std::string device = impl_->target();
+    if (device.empty())
+        return;
+    const AxisElements e = motionElements(direction);
+    impl_->client.sendSwitches(device, axisProperties(axis).motion, {{e.toward, false}, {e.away, false}});
+}
