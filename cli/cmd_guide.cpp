@@ -120,9 +120,15 @@ int runGuide(const std::vector<std::string>& args)
                      state.params->decSpeed);
         return 1;
     }
-    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok) {
+    const InterfaceApplied applied = core.mount.applyInterface();
+    if (applied.port && !applied.port->ok) {
         std::fprintf(stderr, "quorvel guide: %s (\"Erreur d'ouverture\" in the window)\n",
                      openFailureText(*applied.port).c_str());
+        if (!o.unguided)
+            return 1;
+    }
+    if (applied.output && !applied.output->ok) {
+        std::fprintf(stderr, "quorvel guide: %s\n", applied.output->error.c_str());
         if (!o.unguided)
             return 1;
     }

@@ -177,8 +177,11 @@ int runPulse(const std::vector<std::string>& args)
                  (e.axis == GuideAxis::Ra ? "AD" : "DEC") + "\",\"lit\":" + lampText(e) + "}";
     });
 
-    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok)
+    const InterfaceApplied applied = core.mount.applyInterface();
+    if (applied.port && !applied.port->ok)
         std::fprintf(stderr, "%s\n", openFailureText(*applied.port).c_str());
+    if (applied.output && !applied.output->ok)
+        std::fprintf(stderr, "%s\n", applied.output->error.c_str());
 
     std::string counts;
     if (o.slew) {

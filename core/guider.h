@@ -1,6 +1,7 @@
 // The guider's core objects, built once and wired together: the serial line,
 // the channel of every command to the mount, the timed pulses, the choice of
-// output, the guiding session and the acquisition loop with its cameras. The windows and the command line each build
+// output (the INDI mount among them), the guiding session and the
+// acquisition loop with its cameras. The windows and the command line each build
 // one and hand it to whoever needs it; the pulse timer comes from outside
 // (a QtCore timer in the program, a hand-driven one in tests) and must
 // outlive it.
@@ -10,6 +11,8 @@
 #include "core/guide/mountchannel.h"
 #include "core/guide/mountcontrol.h"
 #include "core/guide/pulsemachine.h"
+#include "core/indi/indiconnection.h"
+#include "core/indi/indimount.h"
 #include "core/serial/serialline.h"
 #include "core/session.h"
 
@@ -30,6 +33,8 @@ public:
     SharedState& state;
     SerialLine line;
     MountChannel channel;
+    IndiConnection indi;          // QUORVEL_INDI: cameras and a mount, when a server answers
+    IndiMountOutput indiMount;    // the output of "INDI (monture)"
     PulseMachine pulses;
     MountControl mount;
     GuidingSession session;

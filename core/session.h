@@ -59,6 +59,9 @@ public:
     // from the settings and sent to the mount unless sendsCorrections is off
     // or the optics are unusable. A measurement cycle calls it while tracking.
     const correction::Result& correct(int dx, int dy);
+    // When the pulses of the last correction sent are over (program clock,
+    // microseconds; 0 before any).
+    int64_t correctionEndsUs() const { return correctionEndsUs_; }
 
     // "Track": the lock is the star's position of the last cycle.
     void startTracking();
@@ -99,6 +102,7 @@ private:
     SharedState& state_;
     MountControl& mount_;
     CycleResult last_;
+    int64_t correctionEndsUs_ = 0;
     struct Entry {
         int id;
         std::function<void(const SessionEvent&)> listener;

@@ -22,10 +22,6 @@
 
 namespace {
 
-// The guiding outputs, in the order of tparam::interfaceType.
-const std::array<const char*, 4> kInterfaceNames = {
-    "Rereridu standard", "LX 200", "Meade ETX", "Diodes virtuelles"};
-
 // What an edit holds for the program: its first five characters.
 std::string editChars(const QLineEdit* edit)
 {

@@ -151,6 +151,11 @@ void tzoomwin::ApplyInterface()
             std::fprintf(stderr, "quorvel: cannot open %s (%s): %s\n", applied.port->portName.c_str(),
                          applied.port->device.c_str(), std::strerror(applied.port->error));
     }
+    if (applied.output && !applied.output->ok) {
+        // The INDI mount: its cause is the message.
+        std::fprintf(stderr, "quorvel: %s\n", applied.output->error.c_str());
+        showMessageBox(QStringLiteral("INDI (monture)"), QString::fromStdString(applied.output->error));
+    }
     if (applied.ledWindow == InterfaceApplied::LedWindow::Show)
         optoWindow->show();
     else if (applied.ledWindow == InterfaceApplied::LedWindow::Hide)

@@ -1,6 +1,8 @@
 // The acquisition loop.
 #include "core/capture/acquisition.h"
 
+#include <algorithm>
+
 #include "core/session.h"
 #include "core/state.h"
 
@@ -66,17 +68,21 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
     Tick t;
     if (current_) {
         t.grab = current_->grab(state_.picture, t.error);
-        if (t.grab == GrabStatus::NewFrame)
+        if (t.grab == GrabStatus::NewFrame) {
             lastFrame_.bits = state_.picture.bits;
-        else if (t.grab == GrabStatus::Lost)
+            const int64_t age = current_->frameAgeUs();
+            frameExposedUs_ = state_.clock.nowUs() - std::max<int64_t>(age, 0);
+        } else if (t.grab == GrabStatus::Lost) {
             disconnect();
+        }
     }
     if (state_.darkPending) {
         session_.acquireDark(state_.picture.view());
         t.darkTaken = true;
     }
     const int64_t now = state_.clock.nowMs();
-    if (now - state_.lastAnalysisTime > kCycleMs) {
+    const bool frameAfterCorrection = !current_ || frameExposedUs_ >= session_.correctionEndsUs();
+    if (now - state_.lastAnalysisTime > kCycleMs && frameAfterCorrection) {
         state_.lastAnalysisTime = now;
         t.cycle = &session_.measureCycle(state_.picture.view());
     }

@@ -54,7 +54,10 @@ public:
         bool darkTaken = false;        // the armed dark frame was taken from this frame
         const CycleResult* cycle = nullptr;  // a measurement cycle ran
     };
-    // One tick: grab, the armed dark frame, the measurement cycle when due.
+    // One tick: grab, the armed dark frame, the measurement cycle when due:
+    // more than 1000 ms after the last one, and on a frame whose exposure
+    // began after the last correction's pulses were over (a camera with
+    // long exposures may have to wait a tick or more for one).
     // A camera lost while running is disconnected (captureRunning false); the
     // picture keeps its last frame.
     Tick tick();
@@ -70,4 +73,5 @@ private:
     bool scanned_ = false;
     CaptureDriver* current_ = nullptr;
     Picture lastFrame_;
+    int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
 };

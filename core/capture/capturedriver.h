@@ -65,6 +65,13 @@ public:
     // area averaging into picture. Never blocks for a frame.
     virtual GrabStatus grab(Picture& picture, std::string& error) = 0;
 
+    // How long ago the exposure of the frame last grabbed began, in
+    // microseconds; -1 when the frame shows the moment of the grab (a
+    // webcam's stream, the simulated sky). A camera with long exposures
+    // (INDI) says it, so that no measurement is made on a frame exposed
+    // while the mount was still moving from the last correction.
+    virtual int64_t frameAgeUs() const { return -1; }
+
     virtual std::vector<CaptureFormat> formats() { return {}; }
     virtual int currentFormat() const { return -1; }
     virtual CaptureStatus setFormat(int /*index*/) { return CaptureStatus::failure("no format to choose"); }

@@ -31,13 +31,15 @@
 // scale that is not finite or not above zero) move nothing.
 #pragma once
 
+#include "core/settings/tparam.h"
+
 #include <cstdint>
 
 #include "core/guide/mountchannel.h"
 
 struct SharedState;
 
-inline constexpr int32_t kTimedMountInterface = 4;
+inline constexpr int32_t kTimedMountInterface = IndiMount;
 
 // The unguided motion of the field.
 struct MountModel {

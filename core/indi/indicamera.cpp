@@ -89,6 +89,8 @@ struct IndiCamera::Impl {
     int64_t exposureSentUs = 0;
     int64_t exposureEndedUs = 0;
     std::shared_ptr<const CameraFrame> latest;
+    int64_t latestExposedUs = 0;   // when the exposure of `latest` was asked for
+    int64_t grabbedExposedUs = -1; // the same for the frame last grabbed
     uint64_t latestSeq = 0;
     uint64_t grabbedSeq = 0;
     int decodeFailures = 0;
@@ -210,6 +212,7 @@ void IndiCamera::Impl::onFrame(const INDI::Property& p)
         exposureEndedUs = steadyUs();
         if (ok) {
             latest = std::move(frame);
+            latestExposedUs = exposureSentUs;
             ++latestSeq;
             decodeFailures = 0;
             decodeError.clear();
@@ -334,6 +337,12 @@ bool IndiCamera::connected() const
     return impl_->capturing;
 }
 
+int64_t IndiCamera::frameAgeUs() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->grabbedExposedUs < 0 ? -1 : steadyUs() - impl_->grabbedExposedUs;
+}
+
 GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
 {
     Impl& d = *impl_;
@@ -361,6 +370,7 @@ GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
             return GrabStatus::NoFrame;
         }
         d.grabbedSeq = d.latestSeq;
+        d.grabbedExposedUs = d.latestExposedUs;
         frame = d.latest;
         framing = d.framing;
         cx = d.centreX;

@@ -50,6 +50,7 @@ public:
     // the reason when the server or the device went away (the picture is
     // left as it was; connect() starts again).
     GrabStatus grab(Picture& picture, std::string& error) override;
+    int64_t frameAgeUs() const override;
 
     // 0 the whole frame reduced, 1 a 320 x 240 window at full resolution,
     // 2 a 320 x 240 window at 2 x 2 binning (framing.h).

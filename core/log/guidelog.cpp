@@ -75,12 +75,8 @@ WallClock localWallClock()
 
 std::string interfaceName(int32_t interfaceType)
 {
-    switch (interfaceType) {
-    case RelayBox: return "Rereridu standard";
-    case Lx200: return "LX 200";
-    case MeadeEtx: return "Meade ETX";
-    case VirtualLeds: return "Diodes virtuelles";
-    }
+    if (interfaceType >= 0 && interfaceType < int32_t(kInterfaceNames.size()))
+        return kInterfaceNames[size_t(interfaceType)];
     return "Interface " + std::to_string(interfaceType);
 }
 

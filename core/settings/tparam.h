@@ -3,6 +3,7 @@
 // write its fields at the moment they need them (through SharedState::params).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -39,5 +40,9 @@ enum InterfaceType : int32_t {
     VirtualLeds = 3,     // "Diodes virtuelles"
     IndiMount = 4,       // "INDI (monture)": a mount on an INDI server (core/indi/indimount.h)
 };
+
+// The outputs as the parameters dialog lists them, by interfaceType.
+inline constexpr std::array<const char*, 5> kInterfaceNames = {
+    "Rereridu standard", "LX 200", "Meade ETX", "Diodes virtuelles", "INDI (monture)"};
 
 inline const char* const kSettingsFileName = "qv185.dat";

@@ -416,7 +416,7 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
         cycle();  // the threshold settles on the star's peak
     guider.core.session.startTracking();
     const CycleResult& locked = cycle();
-    EXPECT_LE(std::abs(locked.dx) + std::abs(locked.dy), 1);
+    EXPECT_LE(std::abs(locked.dx) + std::abs(locked.dy), 2);  // a pixel each way from the frame of the lock
 
     // Knocked aside behind the guider's back, 1.5 s East and 1.2 s South
     // (some 10 and 8 px), by another client.

@@ -144,7 +144,7 @@ TEST_F(ParawinTest, OpensWithTheRecordAndOkKeepsThreeSignificantDigits)
     EXPECT_EQ(checkedRadios(), std::vector<int>{154});
     QStringList names;
     for (int i = 0; i < list()->count(); ++i) names << list()->itemText(i);
-    EXPECT_EQ(names, QStringList({"Rereridu standard", "LX 200", "Meade ETX", "Diodes virtuelles"}));
+    EXPECT_EQ(names, QStringList({"Rereridu standard", "LX 200", "Meade ETX", "Diodes virtuelles", "INDI (monture)"}));
     EXPECT_EQ(list()->currentIndex(), 1);
     EXPECT_FALSE(list()->isEditable());
 
@@ -210,7 +210,7 @@ TEST_F(ParawinTest, OnlyTheFirstFiveCharactersCount)
     }
 }
 
-// A damaged settings file may hold a port or an output outside 0..3: nothing
+// A damaged settings file may hold a port outside 0..3 or an output outside 0..4: nothing
 // is selected and OK keeps them, until the user picks a port and an output.
 TEST_F(ParawinTest, DamagedPortAndOutputAreNeitherShownNorOverwritten)
 {
@@ -219,7 +219,7 @@ TEST_F(ParawinTest, DamagedPortAndOutputAreNeitherShownNorOverwritten)
     open();
     EXPECT_TRUE(checkedRadios().empty());
     EXPECT_EQ(list()->currentIndex(), -1);
-    EXPECT_EQ(list()->count(), 4);
+    EXPECT_EQ(list()->count(), 5);
     click(189);
     EXPECT_EQ(p.comPort, 7);
     EXPECT_EQ(p.interfaceType, -2);

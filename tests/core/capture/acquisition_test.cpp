@@ -31,10 +31,15 @@ public:
             return GrabStatus::Lost;
         }
         picture.fill(0x101010);
+        for (int j = -1; j <= 1; ++j)  // a small star at (161, 120)
+            for (int i = -1; i <= 1; ++i)
+                picture.at(161 + i, 120 + j) = 0xffffffff;
         return GrabStatus::NewFrame;
     }
+    int64_t frameAgeUs() const override { return ageUs; }
     std::string refuse;
     bool lost = false;
+    int64_t ageUs = -1;
 
 private:
     bool connected_ = false;
@@ -195,5 +200,43 @@ TEST(GuidingSessionRegion, PlacedOnAPointWithTheClampsOfEachMode)
         rig.core.session.placeRegion(c.x, c.y);
         EXPECT_EQ(rig.state.regionX, c.regionX) << c.x << "," << c.y;
         EXPECT_EQ(rig.state.regionY, c.regionY) << c.x << "," << c.y;
+    }
+}
+
+// A camera with long exposures: no cycle measures a frame whose exposure
+// began before the last correction's pulses were over.
+TEST(AcquisitionLoop, WaitsForAFrameExposedAfterTheLastCorrection)
+{
+    CoreRig rig(Lx200);
+    rig.state.params->focalLength = 100;  // a 1 px error is 17 counts: 255 ms
+    rig.state.params->pixelSize = 10;
+    rig.state.params->raSpeed = rig.state.params->decSpeed = 7.5;
+    ScriptedCamera* camera = nullptr;
+    rig.core.acquisition.setScan([&] { return skyAndCamera(rig, camera, ""); });
+    ASSERT_TRUE(rig.core.acquisition.connect(1).ok);
+    // Locked one pixel left of the star: every correction is a 255 ms pulse.
+    rig.state.trackingOn = true;
+    rig.state.referenceX = 160;
+    rig.state.referenceY = 120;
+    rig.state.peakLevel = 63;
+
+    for (const int64_t ageMs : {1000, 2000}) {
+        SCOPED_TRACE(ageMs);
+        camera->ageUs = ageMs * 1000;  // each frame's exposure began that long before it came
+        std::vector<int64_t> cycles;
+        for (int i = 1; i <= 60; ++i) {
+            rig.advanceMs(200);
+            const int64_t now = rig.clock.nowMs();
+            if (rig.core.acquisition.tick().cycle)
+                cycles.push_back(now);
+        }
+        ASSERT_GE(cycles.size(), 3u);
+        // Each frame measured began after the pulses of the cycle before
+        // were over: never sooner than age + 255 ms after that cycle, and at
+        // the first tick that may.
+        for (size_t i = 1; i < cycles.size(); ++i) {
+            EXPECT_GE(cycles[i] - cycles[i - 1], ageMs + 255) << i;
+            EXPECT_LE(cycles[i] - cycles[i - 1], ageMs + 255 + 200 + 5) << i;
+        }
     }
 }
