@@ -93,6 +93,8 @@ TEST(ServeCommand, BadOptionsAreNamed)
         {{"serve", "--port"}, "--port needs a value"},
         {{"serve", "--listen", "observatory"}, "--listen takes the IP address of one of this machine's interfaces"},
         {{"serve", "--source", "9"}, "--source takes an entry from 0 to 8, not '9'"},
+        {{"--port", "4401"}, "--port and --listen go with --server"},
+        {{"--server", "--port", "http"}, "--port takes a port number from 0 to 65535, not 'http'"},
     };
     for (const auto& c : cases) {
         const RunResult r = runQuorvel(c.args, dir.path());
