@@ -5,11 +5,12 @@
 #include "core/session.h"
 #include "core/state.h"
 
-void StarAcquirer::begin(int maxCycles)
+void StarAcquirer::begin(int maxCycles, bool movesRegion)
 {
     looking_ = true;
     cycles_ = 0;
     maxCycles_ = maxCycles;
+    movesRegion_ = movesRegion;
 }
 
 bool StarAcquirer::placeRegionOnStar(const PixelView& picture)
@@ -44,7 +45,7 @@ StarAcquirer::Step StarAcquirer::onCycle(const CycleResult& cycle, const PixelVi
         return Step::NotFound;
     }
     // On the first cycle, and every third one after a miss, look again.
-    if (cycles_ == 1 || (cycles_ % 3 == 0 && !starFound))
+    if (movesRegion_ && (cycles_ == 1 || (cycles_ % 3 == 0 && !starFound)))
         placeRegionOnStar(picture);
     return Step::Looking;
 }

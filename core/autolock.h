@@ -19,8 +19,12 @@ public:
     StarAcquirer(SharedState& state, GuidingSession& session) : state_(state), session_(session) {}
 
     // Starts looking afresh; gives up after maxCycles cycles without a star.
-    void begin(int maxCycles = 15);
+    // With movesRegion false the region stays where it is (a star already
+    // chosen there) and only the lock is waited for.
+    void begin(int maxCycles = 15, bool movesRegion = true);
     bool looking() const { return looking_; }
+    // Stops looking (guiding given up before a star was locked).
+    void cancel() { looking_ = false; }
 
     // Called with every measurement cycle (and the picture it measured)
     // while looking: moves the region, starts tracking, or gives up.
@@ -36,4 +40,5 @@ private:
     bool looking_ = false;
     int cycles_ = 0;
     int maxCycles_ = 15;
+    bool movesRegion_ = true;
 };

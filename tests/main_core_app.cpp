@@ -1,4 +1,5 @@
-// Test entry point of the QtCore adapters: an event loop, no display.
+// Test entry point of the QtCore adapters and of the command line (whose
+// clients talk to `quorvel serve`): an event loop, no display.
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// Test entry point of the tests that need no Qt application: the core's, and
-// the command line's, which run the quorvel executable.
+// Test entry point of the tests that need no Qt application: the core's.
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)

@@ -25,6 +25,7 @@
 #include "ui/messagebox_qt.h"
 #include "ui/mousefilter.h"
 #include "ui/selectwin.h"
+#include "ui/serverhost.h"
 #include "ui/videomarks.h"
 #include "ui/zoomwin.h"
 
@@ -296,6 +297,8 @@ void RavozuzWindow::AcquisitionTick()
         zoomWindow->ShowCycle(*t.cycle);
     DrawOverlays();
     captureView->update();
+    if (tickObserver)
+        tickObserver(t);
 }
 
 void RavozuzWindow::DrawRegionSquare()
@@ -427,6 +430,18 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     int result;
     {
         RavozuzWindow w(state, host.core);
+        std::unique_ptr<WindowServer> server;
+        if (options.server) {
+            server = std::make_unique<WindowServer>(w, state, host.core, log.get());
+            std::string error;
+            if (!server->listen(options.serverAddress, options.serverPort, error)) {
+                std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+                return 1;
+            }
+            std::printf("quorvel: PHD2 event server on %s:%u\n", options.serverAddress.c_str(),
+                        unsigned(server->server().port()));
+            std::fflush(stdout);
+        }
         app.setWindowIcon(programIcon());
         w.setWindowIcon(programIcon());
         w.show();

@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 
+#include "core/capture/acquisition.h"
 #include "core/guide/signs.h"
 #include "ui/drawing.h"
 #include "ui/ravozuzmainwin.h"
@@ -78,6 +80,8 @@ public:
     // dark frame, the region square, the measurement cycle when due, the
     // reticle and the lock circle.
     void AcquisitionTick();
+    // Called at the end of every acquisition tick (the event server).
+    std::function<void(const AcquisitionLoop::Tick&)> tickObserver;
     // The XOR marks over the video.
     void DrawRegionSquare();
     void DrawOverlays();

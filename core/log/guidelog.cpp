@@ -15,6 +15,7 @@
 
 #include "core/guide/correction.h"
 #include "core/guide/signs.h"
+#include "core/log/guidestep.h"
 #include "core/log/runstats.h"
 #include "core/session.h"
 #include "core/state.h"
@@ -34,31 +35,6 @@ __attribute__((format(printf, 1, 2))) std::string formatted(const char* fmt, ...
     const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
     va_end(args);
     return std::string(buf, n < 0 ? 0 : std::min<std::size_t>(std::size_t(n), sizeof buf - 1));
-}
-
-// What went out on one axis of a cycle, as the log names it: the length in
-// milliseconds and the direction letter, or nothing (letter 0).
-struct SentPulse {
-    int ms = 0;
-    char letter = 0;
-};
-
-SentPulse sentPulse(const CycleResult& c, GuideAxis axis, int32_t interfaceType)
-{
-    const correction::Axis& a = axis == GuideAxis::Ra ? c.correction.ra : c.correction.dec;
-    if (!c.sent || a.count <= 0)
-        return {};
-    SentPulse s;
-    if (interfaceType == RelayBox) {
-        // The box times its pulses itself: a count is 1/63 s (no inhibit there).
-        s.ms = (a.count * 1000 + correction::kMaxCount / 2) / correction::kMaxCount;
-    } else {
-        if (!a.timedPulse)
-            return {};
-        s.ms = std::abs(a.pulseMs);
-    }
-    s.letter = directionLetter(pulseDirection(axis, a.pulseMs));
-    return s;
 }
 
 }  // namespace
@@ -238,25 +214,17 @@ void GuideLog::writeRow(const CycleResult& c)
 {
     ++frame_;
     const double t = double(c.timeUs - periodStartUs_) / 1e6;
-    if (c.measurement.gated) {
+    const GuideStepFigures f = guideStepFigures(c, state_->params->interfaceType);
+    if (f.dropped) {
         // Star mass 0 with an error code: the viewer leaves the frame out.
         writeLine(formatted("%d,%.3f,\"DROP\",,,,,,,,,,,,,0,0.00,2,\"Star lost\"", frame_, t));
         return;
     }
-    // The viewer's distances are star minus lock (a West pulse corrects a
-    // positive RA distance, a South pulse a positive DEC one): the opposite
-    // of the guiding error. Negated as integers: a star on the lock reads
-    // 0.000, never -0.000.
-    const double ra = double(-int64_t(c.dx));
-    const double dec = double(-int64_t(c.dy));
-    const int32_t type = state_->params->interfaceType;
-    const SentPulse pr = sentPulse(c, GuideAxis::Ra, type);
-    const SentPulse pd = sentPulse(c, GuideAxis::Dec, type);
-    const char raDir[2] = {pr.letter, 0};
-    const char decDir[2] = {pd.letter, 0};
-    writeLine(formatted("%d,%.3f,\"Mount\",%.3f,%.3f,%.3f,%.3f,%.3f,%.3f,%d,%s,%d,%s,,,%d,0.00,0",
-                        frame_, t, ra, dec, ra, dec, pr.letter ? ra : 0.0, pd.letter ? dec : 0.0, pr.ms, raDir,
-                        pd.ms, decDir, int(c.measurement.population)));
+    const char raDir[2] = {f.raDirection ? directionLetter(*f.raDirection) : char(0), 0};
+    const char decDir[2] = {f.decDirection ? directionLetter(*f.decDirection) : char(0), 0};
+    writeLine(formatted("%d,%.3f,\"Mount\",%.3f,%.3f,%.3f,%.3f,%.3f,%.3f,%d,%s,%d,%s,,,%d,0.00,0", frame_, t,
+                        f.raDistance, f.decDistance, f.raDistance, f.decDistance, f.raGuideDistance,
+                        f.decGuideDistance, f.raMs, raDir, f.decMs, decDir, f.starMass));
 }
 
 void GuideLog::writeBlank()

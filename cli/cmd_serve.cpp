@@ -1,0 +1,212 @@
+// `quorvel serve`: the guider without a display, driven by an imaging suite
+// (N.I.N.A., KStars Ekos, CCDciel, SGP) through PHD2's event server. The
+// set-up and the shutdown are `quorvel guide`'s: the same acquisition loop
+// ticked every 200 ms, the settings of qv185.dat here, pulses stopped,
+// settings saved and the log closed at the end; but the camera, the star and
+// the tracking wait for the client's requests.
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTimer>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/clock.h"
+#include "core/log/guidelog.h"
+#include "core/server/capturehost.h"
+#include "core/settings/paramsfile.h"
+#include "core/state.h"
+#include "qt/eventserver.h"
+#include "qt/guiderhost.h"
+#include "qt/remoteguider.h"
+#include "qt/signalwatch.h"
+
+namespace {
+
+const char* const kUsage =
+    "quorvel serve [--port P] [--listen ADDR] [--source I] [--log FILE]"
+    "   wait for an imaging suite speaking PHD2's protocol on ADDR:P (default 127.0.0.1:4400; port 0 takes "
+    "any free one) and guide as it asks, on camera entry I (default 0) with the settings of qv185.dat here";
+
+struct Options {
+    int port = EventServer::kDefaultPort;
+    std::string listen = "127.0.0.1";
+    int source = 0;
+    std::string log;
+};
+
+int usageError(const std::string& why)
+{
+    std::fprintf(stderr, "quorvel serve: %s\nusage: %s\n", why.c_str(), kUsage);
+    return 2;
+}
+
+std::optional<int> parseInt(const std::string& s, int lo, int hi)
+{
+    int v = 0;
+    const char* end = s.data() + s.size();
+    const auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+std::string parseOptions(const std::vector<std::string>& args, Options& o)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool valued = a == "--port" || a == "--listen" || a == "--source" || a == "--log";
+        if (valued && i + 1 >= args.size())
+            return a + " needs a value";
+        if (a == "--port") {
+            const auto v = parseInt(args[++i], 0, 65535);
+            if (!v)
+                return "--port takes a port number from 0 to 65535, not '" + args[i] + "'";
+            o.port = *v;
+        } else if (a == "--listen") {
+            o.listen = args[++i];
+            if (o.listen != "localhost" && QHostAddress(QString::fromStdString(o.listen)).isNull())
+                return "--listen takes the IP address of one of this machine's interfaces (127.0.0.1, 0.0.0.0 "
+                       "for all, ::1...), not '" + o.listen + "'";
+        } else if (a == "--source") {
+            const auto v = parseInt(args[++i], 0, kCaptureEntries - 1);
+            if (!v)
+                return "--source takes an entry from 0 to 8, not '" + args[i] + "'";
+            o.source = *v;
+        } else if (a == "--log") {
+            o.log = args[++i];
+            if (o.log.empty())
+                return "--log needs a file name";
+        } else {
+            return "unknown argument '" + a + "'";
+        }
+    }
+    return {};
+}
+
+// The camera of `serve`: the acquisition loop ticked by a timer of its own
+// while a camera is connected.
+class ServeCapture : public CaptureHost {
+public:
+    ServeCapture(SharedState& state, GuiderCore& core) : state_(state), core_(core)
+    {
+        ticker.setInterval(AcquisitionLoop::kTickMs);
+    }
+    CaptureStatus startCapture() override
+    {
+        const CaptureStatus status = core_.acquisition.connect(state_.driverIndex);
+        if (status.ok)
+            ticker.start();
+        return status;
+    }
+    void stopCapture() override
+    {
+        ticker.stop();
+        core_.acquisition.disconnect();
+    }
+    void placeRegion(int x, int y) override { core_.session.placeRegion(x, y); }
+
+    QTimer ticker;
+
+private:
+    SharedState& state_;
+    GuiderCore& core_;
+};
+
+int runServe(const std::vector<std::string>& args)
+{
+    Options o;
+    if (const std::string problem = parseOptions(args, o); !problem.empty())
+        return usageError(problem);
+
+    SteadyClock clock;
+    SharedState state(clock);
+    loadParams(state);
+    state.driverIndex = o.source;
+    static int argc = 1;
+    static char name[] = "quorvel";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    GuiderHost host(state);
+    GuiderCore& core = host.core;
+    if (core.line.traceError() != 0)
+        std::fprintf(stderr, "quorvel serve: cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
+                     std::strerror(core.line.traceError()));
+    // A missing mount or unusable optics are said now; the client hears of
+    // them when it asks to guide.
+    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok) {
+        const LineOpenResult& r = *applied.port;
+        std::fprintf(stderr, "quorvel serve: cannot open %s%s%s%s: %s; guiding will send nothing\n",
+                     r.portName.c_str(), r.device.empty() ? "" : " (", r.device.c_str(), r.device.empty() ? "" : ")",
+                     r.device.empty() ? "only COM1 to COM4 exist" : std::strerror(r.error));
+    }
+    if (!correction::compute(correctionInputs(state, 1, 1)).valid)
+        std::fprintf(stderr,
+                     "quorvel serve: the settings give no usable correction (focal length %g cm, pixel size %g um, "
+                     "speeds %g and %g arcsec/s): guide requests will be refused\n",
+                     state.params->focalLength, state.params->pixelSize, state.params->raSpeed,
+                     state.params->decSpeed);
+
+    std::unique_ptr<GuideLog> log;
+    if (!o.log.empty()) {
+        std::string error;
+        log = GuideLog::open(o.log, localWallClock(), error);
+        if (!log) {
+            std::fprintf(stderr, "quorvel serve: %s\n", error.c_str());
+            return 1;
+        }
+        log->attach(core.session, state);
+    }
+
+    ServeCapture capture(state, core);
+    RemoteGuider guider(state, core, capture);
+    guider.setGuideLog(log.get());
+    EventServer server(guider);
+    QString error;
+    if (!server.listen(QString::fromStdString(o.listen), quint16(o.port), error)) {
+        std::fprintf(stderr, "quorvel serve: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("quorvel serve: listening on %s:%u\n", o.listen.c_str(), unsigned(server.port()));
+    std::fflush(stdout);
+
+    QObject::connect(&capture.ticker, &QTimer::timeout, [&] {
+        const AcquisitionLoop::Tick t = core.acquisition.tick();
+        if (t.grab == GrabStatus::Lost) {
+            std::fprintf(stderr, "quorvel serve: camera lost: %s\n", t.error.c_str());
+            capture.ticker.stop();
+        }
+        guider.afterTick(t);
+    });
+    SignalWatch watch([&](int sig) {
+        std::fprintf(stderr, "quorvel serve: %s, ending\n", strsignal(sig));
+        app.exit(0);
+    });
+    const int exitCode = app.exec();
+
+    // As the window does when it closes: guiding ended, pulses stopped,
+    // settings saved, the log closed.
+    capture.ticker.stop();
+    if (state.trackingOn || state.graphSuspended)
+        core.session.stopTracking();
+    core.pulses.stopRunning();
+    core.acquisition.disconnect();
+    saveParams(state);
+    if (log) {
+        log->close();
+        if (!log->writeError().empty())
+            std::fprintf(stderr, "quorvel serve: guide log %s: %s\n", o.log.c_str(), log->writeError().c_str());
+    }
+    return exitCode;
+}
+
+CommandRegistration reg("serve", kUsage, runServe);
+
+}  // namespace

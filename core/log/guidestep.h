@@ -1,0 +1,36 @@
+// One tracking cycle in PHD2's terms, worked out once for the guide log's
+// row and the event server's GuideStep: the distances of the star from its
+// lock and the pulse that went out on each axis, as the mount received it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "core/guide/signs.h"
+
+struct CycleResult;
+
+struct GuideStepFigures {
+    bool dropped = false;   // the tracking gate discarded the frame: no figure below means anything
+    // Star minus lock, in pixels (a West pulse corrects a positive RA
+    // distance, a South pulse a positive DEC one): the guiding error negated.
+    double raDistance = 0;
+    double decDistance = 0;
+    // The distance an axis was corrected for: the raw one when a pulse went
+    // out on that axis, 0 otherwise.
+    double raGuideDistance = 0;
+    double decGuideDistance = 0;
+    // The pulse sent on each axis, in milliseconds, and its direction; no
+    // direction (and 0 ms) when nothing was sent on that axis.
+    int raMs = 0;
+    std::optional<Direction> raDirection;
+    int decMs = 0;
+    std::optional<Direction> decDirection;
+    int starMass = 0;       // star pixels of the measurement
+};
+
+// The figures of a tracking cycle on this output (tparam::interfaceType): on
+// the relay box a count is 1/63 s and the inhibits do not apply; the timed
+// outputs send the signed length the correction computed, unless an inhibit
+// held it back.
+GuideStepFigures guideStepFigures(const CycleResult& cycle, int32_t interfaceType);

@@ -1,0 +1,119 @@
+// The guider as an imaging suite (N.I.N.A., KStars Ekos, CCDciel, SGP) sees
+// it through PHD2's event server: PHD2's methods, carried out with the same
+// calls the windows make (the guiding session, the acquisition loop, the
+// star acquirer), and PHD2's events, worked out from the session's own
+// events, so that what a window does reaches the clients too.
+//
+// No socket here (EventServer carries the lines): methods are registered on
+// a JsonRpcDispatcher, events go to a publisher. Whoever ticks the
+// acquisition loop calls afterTick; the cycles themselves arrive through the
+// session. Everything runs on the one thread of the guiding.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "core/autolock.h"
+#include "core/capture/acquisition.h"
+#include "core/server/appstate.h"
+#include "core/server/settling.h"
+#include "qt/jsonrpc.h"
+
+struct SharedState;
+struct SessionEvent;
+class CaptureHost;
+class GuideLog;
+class GuiderCore;
+
+class RemoteGuider {
+public:
+    static constexpr const char* kVersion = "Quorvel 1.85";
+    static constexpr int kExposureMs = 1000;  // the measurement cycle, as the suites call it
+
+    RemoteGuider(SharedState& state, GuiderCore& core, CaptureHost& host);
+    ~RemoteGuider();
+    RemoteGuider(const RemoteGuider&) = delete;
+    RemoteGuider& operator=(const RemoteGuider&) = delete;
+
+    // Where the events go (every client); nothing is sent without one.
+    void setPublisher(std::function<void(const QJsonObject&)> publish) { publish_ = std::move(publish); }
+    // The guide log that records dithers (nullptr: none).
+    void setGuideLog(GuideLog* log) { log_ = log; }
+    // Numbers in [0, 1) for the dithers; a seeded generator by default.
+    void setRandom(std::function<double()> uniform01) { uniform_ = std::move(uniform01); }
+
+    void registerMethods(JsonRpcDispatcher& dispatcher);
+
+    // What a client gets on connection: Version, the lock and the selected
+    // star when there are, the state last.
+    std::vector<QJsonObject> catchUpEvents() const;
+
+    // After every tick of the acquisition loop: a camera lost ends guiding.
+    void afterTick(const AcquisitionLoop::Tick& tick);
+
+    AppState appState() const;
+
+private:
+    struct Roi {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+
+    void onSession(const SessionEvent& e);
+    void onCycle(const CycleResult& c);
+    void guideStep(const CycleResult& c);
+
+    // Methods.
+    RpcReply setConnected(const QJsonValue& params);
+    RpcReply equipment();
+    RpcReply decGuideMode() const;
+    RpcReply loop();
+    RpcReply findStar(const QJsonValue& params);
+    RpcReply guide(const QJsonValue& params);
+    RpcReply dither(const QJsonValue& params);
+    RpcReply setPaused(const QJsonValue& params);
+    RpcReply stopCapture();
+    RpcReply starImage(const QJsonValue& params);
+
+    // Connects the camera unless it runs; the cause when it cannot.
+    std::optional<QString> ensureCapture();
+    void captureStopped();
+    std::optional<QString> selectStar(const std::optional<Roi>& roi);
+    void beginSettling(const SettleParams& settle);
+    void settleDone(const SettleOutcome& o);
+    void giveUpSettling(const std::string& why);
+
+    QJsonObject event(const char* name) const;
+    void publish(const QJsonObject& e);
+    void publishState();
+    QJsonObject lockEvent() const;
+    QJsonObject starEvent() const;
+
+    SharedState& state_;
+    GuiderCore& core_;
+    CaptureHost& host_;
+    StarAcquirer acquirer_;
+    Settler settler_;
+    std::optional<SettleParams> pendingSettle_;  // a guide waiting for its lock
+    std::function<void(const QJsonObject&)> publish_;
+    std::function<double()> uniform_;
+    GuideLog* log_ = nullptr;
+    QString hostName_;
+    int listener_ = 0;
+
+    bool acquiring_ = false;  // guide asked, no lock yet
+    bool periodOpen_ = false; // tracking, or paused with its lock
+    bool paused_ = false;
+    bool selected_ = false;
+    bool starLost_ = false;
+    int starX_ = 0;           // the selected star, picture pixels
+    int starY_ = 0;
+    int frame_ = 0;           // cycles since the camera started
+    int guideFrame_ = 0;      // guide frames since tracking started
+    int64_t guideStartUs_ = 0;
+    double avgDist_ = 0;
+    AppState published_ = AppState::Stopped;
+};
