@@ -29,14 +29,16 @@
 namespace {
 
 const char* const kUsage =
-    "quorvel guide [--seconds N] [--source I] [--log FILE] [--unguided] [--photo BASE --photo-every SECONDS]"
-    "   guide without a display on camera entry I (default 0; the simulated sky without a camera) for N "
+    "quorvel guide [--seconds N] [--source I] [--format F] [--log FILE] [--unguided] "
+    "[--photo BASE --photo-every SECONDS]   guide without a display on camera entry I (default 0; the "
+    "simulated sky without a camera), in its format F as \"Format\" lists them, for N "
     "seconds (default 60) with the settings of qv185.dat here; one JSON line per measurement cycle, then "
     "a summary";
 
 struct Options {
     int seconds = 60;
     int source = 0;
+    std::optional<int> format;
     std::string log;
     bool unguided = false;
     std::string photoBase;
@@ -55,7 +57,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool valued = a == "--seconds" || a == "--source" || a == "--log" || a == "--photo" ||
-                            a == "--photo-every";
+                            a == "--photo-every" || a == "--format";
         if (valued && i + 1 >= args.size())
             return a + " needs a value";
         if (a == "--seconds") {
@@ -68,6 +70,11 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             if (!v)
                 return "--source takes an entry from 0 to 8, not '" + args[i] + "'";
             o.source = *v;
+        } else if (a == "--format") {
+            const auto v = parseInt(args[++i], 0, 1000);
+            if (!v)
+                return "--format takes the number of a format (0 the first), not '" + args[i] + "'";
+            o.format = *v;
         } else if (a == "--log") {
             o.log = args[++i];
             if (o.log.empty())
@@ -158,6 +165,14 @@ int runGuide(const std::vector<std::string>& args)
         std::fprintf(stderr, "quorvel guide: no camera at entry %d (%s): %s\n", o.source,
                      drivers[size_t(o.source)]->name().c_str(), connected.error.c_str());
         return 1;
+    }
+    if (o.format) {
+        const CaptureStatus formatted = core.acquisition.connected()->setFormat(*o.format);
+        if (!formatted.ok) {
+            std::fprintf(stderr, "quorvel guide: format %d of entry %d: %s\n", *o.format, o.source,
+                         formatted.error.c_str());
+            return 1;
+        }
     }
 
     StarAcquirer acquirer(state, core.session);

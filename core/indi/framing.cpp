@@ -117,3 +117,33 @@ FramedPicture framePicture(const CameraFrame& frame, Framing framing, int centre
     f.values = resample(frame, f.originX, f.originY, f.scale);
     return f;
 }
+
+CameraPoint brightestPatch(const CameraFrame& frame)
+{
+    CameraPoint best{frame.width / 2, frame.height / 2};
+    constexpr int kEdge = 16;
+    if (frame.width <= 2 * kEdge || frame.height <= 2 * kEdge)
+        return best;
+    // Column sums of five rows, moved down the frame a row at a time.
+    std::vector<double> columns(size_t(frame.width), 0.0);
+    for (int y = kEdge - 2; y < kEdge + 3; ++y)
+        for (int x = 0; x < frame.width; ++x)
+            columns[size_t(x)] += frame.at(x, y);
+    double bestSum = -1e300;
+    for (int y = kEdge; y < frame.height - kEdge; ++y) {
+        double sum = 0;
+        for (int x = kEdge - 2; x < kEdge + 3; ++x)
+            sum += columns[size_t(x)];
+        for (int x = kEdge; x < frame.width - kEdge; ++x) {
+            if (sum > bestSum) {
+                bestSum = sum;
+                best = {x, y};
+            }
+            sum += columns[size_t(x + 3)] - columns[size_t(x - 2)];
+        }
+        if (y + 3 < frame.height)
+            for (int x = 0; x < frame.width; ++x)
+                columns[size_t(x)] += frame.at(x, y + 3) - frame.at(x, y - 2);
+    }
+    return best;
+}

@@ -37,6 +37,15 @@ struct FramedPicture {
 // overhang it; a frame narrower or lower than the window is centred in it.
 FramedPicture framePicture(const CameraFrame& frame, Framing framing, int centreX, int centreY);
 
+// The brightest 5 x 5 patch of the frame (sums of camera values), kept 16
+// pixels from its edges: where a window is first centred when the user has
+// not placed it, so that it opens on the guide star.
+struct CameraPoint {
+    int x = 0;
+    int y = 0;
+};
+CameraPoint brightestPatch(const CameraFrame& frame);
+
 // The top-left camera pixel of a window of that width centred on centre,
 // kept inside a frame of that size (centred when the frame is smaller).
 double windowStart(int centre, int window, int frame);

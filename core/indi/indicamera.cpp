@@ -379,6 +379,16 @@ GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
         levels = d.manualLevels;
     }
 
+    // A window the user has not placed opens on the brightest star, and
+    // stays there (a control moves it).
+    if (framing != Framing::Whole && (!cx || !cy)) {
+        const CameraPoint star = brightestPatch(*frame);
+        cx = cx.value_or(star.x);
+        cy = cy.value_or(star.y);
+        std::lock_guard lock(d.mutex);
+        d.centreX = cx;
+        d.centreY = cy;
+    }
     // Framing and stretching a frame take a few milliseconds: not under the
     // lock, which INDI's thread takes for every message.
     const FramedPicture framed =

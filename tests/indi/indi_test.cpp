@@ -26,7 +26,9 @@
 #include "core/indi/indicamera.h"
 #include "core/indi/indiconnection.h"
 #include "core/indi/indimount.h"
+#include "core/settings/paramsfile.h"
 #include "ptyline.h"
+#include "testsupport.h"
 
 extern char** environ;
 
@@ -449,6 +451,48 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
     EXPECT_NEAR(back->x, guider.state.referenceX, 2.5);
     EXPECT_NEAR(back->y, guider.state.referenceY, 2.5);
     ASSERT_TRUE(camera->setControl("exposure", 500).ok);
+}
+
+// `quorvel guide` as a user runs it on the INDI camera (its window on the
+// star) and the INDI mount: the star is held and the log names the mount.
+TEST_F(IndiBench, QuorvelGuideHoldsTheStarOnTheIndiCameraAndMount)
+{
+    const Calibration& c = calibrate();
+    ASSERT_TRUE(c.done);
+    camera->disconnect();  // the command takes the camera over
+    TempDir dir;
+    {
+        FakeClock clock;
+        SharedState s(clock);
+        tparam& p = *s.params;
+        p.interfaceType = IndiMount;
+        p.focalLength = 90.0;
+        p.pixelSize = 5.2;
+        p.raSpeed = p.decSpeed = kGuideArcsecPerSec;
+        p.invertRa = c.invertRa();
+        p.invertDec = c.invertDec();
+        saveParams(s, dir.file("qv185.dat"));
+    }
+    const RunResult listed = runQuorvel({"sources"}, dir.path(), {"QT_QPA_PLATFORM=none"});
+    int entry = -1;
+    for (const QJsonObject& line : jsonLines(listed.out))
+        if (line.value("name").toString().toStdString() == kCamera)
+            entry = line.value("index").toInt();
+    ASSERT_GE(entry, 0) << listed.out;
+
+    const RunResult r = runQuorvel({"guide", "--source", std::to_string(entry), "--format", "1", "--seconds", "30",
+                                    "--log", "night.log"},
+                                   dir.path(), {"QT_QPA_PLATFORM=none"}, 120000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<QJsonObject> lines = jsonLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    const QJsonObject summary = lines.back();
+    std::printf("quorvel guide on INDI: %s\n", r.out.substr(r.out.rfind("{\"summary")).c_str());
+    EXPECT_TRUE(summary.value("summary").toBool());
+    EXPECT_GE(summary.value("cycles").toInt(), 4);
+    EXPECT_LE(summary.value("max_px").toDouble(), 3.0);
+    EXPECT_NE(readFile(dir.file("night.log")).find("Mount = INDI (monture)"), std::string::npos);
+    ASSERT_TRUE(camera->connect().ok);  // back for the tests after this one
 }
 
 TEST_F(IndiBench, ADeviceOrServerThatGoesAwayIsLostUntilConnectedAgain)

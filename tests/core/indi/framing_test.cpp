@@ -125,3 +125,18 @@ TEST(Framing, WindowsAreCutAroundTheirCentreAndStayOnTheFrame)
         EXPECT_EQ(outside, W * H - inside);
     }
 }
+
+TEST(Framing, AnUnplacedWindowFindsTheBrightestStar)
+{
+    CameraFrame frame;
+    frame.width = 1280;
+    frame.height = 1024;
+    frame.values.assign(size_t(frame.width) * frame.height, 100.0f);
+    frame.values[size_t(600) * frame.width + 900] = 60000.0f;  // a hot pixel
+    for (int j = -2; j <= 2; ++j)
+        for (int i = -2; i <= 2; ++i)
+            frame.values[size_t(300 + j) * frame.width + 200 + i] = 20000.0f;  // a star
+    const CameraPoint p = brightestPatch(frame);
+    EXPECT_EQ(p.x, 200);
+    EXPECT_EQ(p.y, 300);
+}
