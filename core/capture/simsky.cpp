@@ -66,7 +66,7 @@ std::string number(double v)
     return std::string(buf, r.ptr);
 }
 
-// Control units of a spec: its range and a value, in steps of its scale.
+// Control units of a parameter: its range and a value, in steps of its scale.
 int64_t toSteps(const ParamSpec& s, double v) { return std::llround(v / s.scale); }
 int64_t minSteps(const ParamSpec& s) { return s.kind == ParamSpec::Sun ? -1 : int64_t(std::ceil(s.minimum / s.scale - 1e-9)); }
 int64_t maxSteps(const ParamSpec& s) { return int64_t(std::floor(s.maximum / s.scale + 1e-9)); }
@@ -106,10 +106,10 @@ SkyParamsResult parseSkyParams(std::string_view text)
             return fail("'" + std::string(item) + "' is not key=value");
         const std::string key(trim(item.substr(0, eq)));
         const std::string_view value = trim(item.substr(eq + 1));
-        const ParamSpec* spec = findSpec(key);
-        if (!spec)
+        const ParamSpec* entry = findSpec(key);
+        if (!entry)
             return fail("unknown key '" + key + "'");
-        const int index = int(spec - kSpecs);
+        const int index = int(entry - kSpecs);
         if (seen[index])
             return fail(key + " given twice");
         seen[index] = true;
@@ -118,14 +118,14 @@ SkyParamsResult parseSkyParams(std::string_view text)
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
         if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(v))
             return fail(key + ": '" + std::string(value) + "' is not a number");
-        if ((spec->kind == ParamSpec::Flag || spec->kind == ParamSpec::Sun) && v != 0 && v != 1)
+        if ((entry->kind == ParamSpec::Flag || entry->kind == ParamSpec::Sun) && v != 0 && v != 1)
             return fail(key + ": '" + std::string(value) + "' is not 0 or 1");
-        if (spec->kind == ParamSpec::Whole && v != std::floor(v))
+        if (entry->kind == ParamSpec::Whole && v != std::floor(v))
             return fail(key + ": '" + std::string(value) + "' is not a whole number");
-        if (v < spec->minimum || v > spec->maximum)
-            return fail(key + ": " + std::string(value) + " is outside " + number(spec->minimum) + ".." +
-                        number(spec->maximum));
-        r.params.*(spec->field) = v;
+        if (v < entry->minimum || v > entry->maximum)
+            return fail(key + ": " + std::string(value) + " is outside " + number(entry->minimum) + ".." +
+                        number(entry->maximum));
+        r.params.*(entry->field) = v;
     }
     r.ok = true;
     return r;
