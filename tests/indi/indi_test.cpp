@@ -292,7 +292,7 @@ TEST_F(IndiBench, FramesShowTheStarsAndTheWindowsCentreTheOneTheyAreOn)
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"exposure", "gain", "binning", "window_x", "window_y", "auto_levels",
                                              "black", "white"}));
-    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Window x: 1280 is outside 0 to 1279");
+    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Fenêtre x: 1280 is outside 0 to 1279");
 
     // The whole 5:4 frame: a dark sky and stars; then windows on the star
     // near the middle bring it to the centre, larger.
