@@ -7,8 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "core/guide/correction.h"
 #include "core/guide/pulsemachine.h"
 #include "core/serial/serialline.h"
+#include "core/session.h"
+#include "core/state.h"
 
 // The pulse timer of a command that never sends a pulse (it only measures or
 // grabs): nothing is ever armed.
@@ -69,4 +72,20 @@ inline void warnAboutTrace(const char* command, const SerialLine& line)
     if (line.traceError() != 0)
         std::fprintf(stderr, "%s: cannot open serial trace file %s: %s\n", command, line.traceFile().c_str(),
                      std::strerror(line.traceError()));
+}
+
+// The settings' optics and speeds, in words, for a message saying they give
+// no usable correction.
+inline std::string opticsText(const SharedState& state)
+{
+    char text[200];
+    std::snprintf(text, sizeof text, "focal length %g cm, pixel size %g um, speeds %g and %g arcsec/s",
+                  state.params->focalLength, state.params->pixelSize, state.params->raSpeed,
+                  state.params->decSpeed);
+    return text;
+}
+
+inline bool opticsUsable(const SharedState& state)
+{
+    return correction::compute(correctionInputs(state, 1, 1)).valid;
 }

@@ -16,6 +16,7 @@
 
 #include "cli/cliutil.h"
 #include "cli/commands.h"
+#include "cli/headless.h"
 #include "core/autolock.h"
 #include "core/clock.h"
 #include "core/log/guidelog.h"
@@ -119,12 +120,9 @@ int runGuide(const std::vector<std::string>& args)
 
     // Guiding needs optics that give a correction and an output that opens.
     core.session.sendsCorrections = !o.unguided;
-    if (!o.unguided && !correction::compute(correctionInputs(state, 1, 1)).valid) {
-        std::fprintf(stderr,
-                     "quorvel guide: the settings give no usable correction (focal length %g cm, pixel size %g um, "
-                     "speeds %g and %g arcsec/s): set them in the parameters dialog\n",
-                     state.params->focalLength, state.params->pixelSize, state.params->raSpeed,
-                     state.params->decSpeed);
+    if (!o.unguided && !opticsUsable(state)) {
+        std::fprintf(stderr, "quorvel guide: the settings give no usable correction (%s): set them in the parameters dialog\n",
+                     opticsText(state).c_str());
         return 1;
     }
     const InterfaceApplied applied = core.mount.applyInterface();
@@ -241,15 +239,7 @@ int runGuide(const std::vector<std::string>& args)
     ticker.start(AcquisitionLoop::kTickMs);
     app.exec();
 
-    // As the window does when it closes: pulses stopped, settings saved.
-    core.pulses.stopRunning();
-    core.acquisition.disconnect();
-    saveParams(state);
-    if (log) {
-        log->close();
-        if (!log->writeError().empty())
-            std::fprintf(stderr, "quorvel guide: guide log %s: %s\n", o.log.c_str(), log->writeError().c_str());
-    }
+    endHeadlessRun("quorvel guide", state, core, log.get(), o.log);
     return exitCode;
 }
 

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/cliutil.h"
 #include "cli/commands.h"
+#include "cli/headless.h"
 #include "core/clock.h"
 #include "core/log/guidelog.h"
 #include "core/server/capturehost.h"
@@ -47,15 +49,6 @@ int usageError(const std::string& why)
     return 2;
 }
 
-std::optional<int> parseInt(const std::string& s, int lo, int hi)
-{
-    int v = 0;
-    const char* end = s.data() + s.size();
-    const auto [p, ec] = std::from_chars(s.data(), end, v);
-    if (s.empty() || ec != std::errc() || p != end || v < lo || v > hi)
-        return std::nullopt;
-    return v;
-}
 
 std::string parseOptions(const std::vector<std::string>& args, Options& o)
 {
@@ -136,23 +129,17 @@ int runServe(const std::vector<std::string>& args)
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    if (core.line.traceError() != 0)
-        std::fprintf(stderr, "quorvel serve: cannot open serial trace file %s: %s\n", core.line.traceFile().c_str(),
-                     std::strerror(core.line.traceError()));
+    warnAboutTrace("quorvel serve", core.line);
     // A missing mount or unusable optics are said now; the client hears of
     // them when it asks to guide.
-    if (const InterfaceApplied applied = core.mount.applyInterface(); applied.port && !applied.port->ok) {
-        const LineOpenResult& r = *applied.port;
-        std::fprintf(stderr, "quorvel serve: cannot open %s%s%s%s: %s; guiding will send nothing\n",
-                     r.portName.c_str(), r.device.empty() ? "" : " (", r.device.c_str(), r.device.empty() ? "" : ")",
-                     r.device.empty() ? "only COM1 to COM4 exist" : std::strerror(r.error));
-    }
-    if (!correction::compute(correctionInputs(state, 1, 1)).valid)
-        std::fprintf(stderr,
-                     "quorvel serve: the settings give no usable correction (focal length %g cm, pixel size %g um, "
-                     "speeds %g and %g arcsec/s): guide requests will be refused\n",
-                     state.params->focalLength, state.params->pixelSize, state.params->raSpeed,
-                     state.params->decSpeed);
+    const InterfaceApplied applied = core.mount.applyInterface();
+    if (applied.port && !applied.port->ok)
+        std::fprintf(stderr, "quorvel serve: %s; guiding will send nothing\n", openFailureText(*applied.port).c_str());
+    if (applied.output && !applied.output->ok)
+        std::fprintf(stderr, "quorvel serve: %s; guiding will send nothing\n", applied.output->error.c_str());
+    if (!opticsUsable(state))
+        std::fprintf(stderr, "quorvel serve: the settings give no usable correction (%s): guide requests will be refused\n",
+                     opticsText(state).c_str());
 
     std::unique_ptr<GuideLog> log;
     if (!o.log.empty()) {
@@ -194,16 +181,7 @@ int runServe(const std::vector<std::string>& args)
     // As the window does when it closes: guiding ended, pulses stopped,
     // settings saved, the log closed.
     capture.ticker.stop();
-    if (state.trackingOn || state.graphSuspended)
-        core.session.stopTracking();
-    core.pulses.stopRunning();
-    core.acquisition.disconnect();
-    saveParams(state);
-    if (log) {
-        log->close();
-        if (!log->writeError().empty())
-            std::fprintf(stderr, "quorvel serve: guide log %s: %s\n", o.log.c_str(), log->writeError().c_str());
-    }
+    endHeadlessRun("quorvel serve", state, core, log.get(), o.log);
     return exitCode;
 }
 

@@ -91,6 +91,7 @@ void GuidingSession::startTracking()
 void GuidingSession::stopTracking()
 {
     state_.trackingOn = false;
+    state_.graphSuspended = false;  // a stopped guiding is no longer suspended
     notify(SessionEvent::Kind::Stopped);
 }
 
