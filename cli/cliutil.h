@@ -1,6 +1,8 @@
 // Small pieces the subcommands share.
 #pragma once
 
+#include <QCoreApplication>
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -89,3 +91,20 @@ inline bool opticsUsable(const SharedState& state)
 {
     return correction::compute(correctionInputs(state, 1, 1)).valid;
 }
+
+// The QtCore event loop of a command (its timers and sockets; never a
+// display): a QCoreApplication with the program's name as its one argument.
+class CommandLoop {
+public:
+    CommandLoop() : app(argc_, argv_) {}
+    CommandLoop(const CommandLoop&) = delete;
+    CommandLoop& operator=(const CommandLoop&) = delete;
+
+private:
+    int argc_ = 1;
+    char name_[8] = "quorvel";
+    char* argv_[2] = {name_, nullptr};
+
+public:
+    QCoreApplication app;
+};

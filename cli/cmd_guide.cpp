@@ -109,10 +109,8 @@ int runGuide(const std::vector<std::string>& args)
     SteadyClock clock;
     SharedState state(clock);
     loadParams(state);
-    static int argc = 1;
-    static char name[] = "quorvel";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    CommandLoop loop;
+    QCoreApplication& app = loop.app;
 
     GuiderHost host(state);
     GuiderCore& core = host.core;

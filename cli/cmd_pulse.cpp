@@ -154,11 +154,7 @@ int runPulse(const std::vector<std::string>& args)
     loadParams(state);
 
     // QtCore only: the pulse timer needs an event loop, never a display.
-    static int argc = 1;
-    static char name[] = "quorvel";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-
+    const CommandLoop loop;
     GuiderHost host(state);
     GuiderCore& core = host.core;
     warnAboutTrace("quorvel pulse", core.line);

@@ -122,10 +122,8 @@ int runServe(const std::vector<std::string>& args)
     SharedState state(clock);
     loadParams(state);
     state.driverIndex = o.source;
-    static int argc = 1;
-    static char name[] = "quorvel";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    CommandLoop loop;
+    QCoreApplication& app = loop.app;
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
