@@ -299,7 +299,7 @@ TEST_F(IndiBench, FramesShowTheStarsAndTheWindowsCentreTheOneTheyAreOn)
     Picture picture;
     ASSERT_TRUE(camera->setFormat(int(Framing::Whole)).ok);
     ASSERT_TRUE(frames(picture, 2));
-    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 whole, reduced");
+    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 entier, réduit");
     std::vector<uint32_t> sorted = picture.bits;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     EXPECT_LT(sorted[sorted.size() / 2] & 0xff, 20u) << "the sky is not dark";
