@@ -68,13 +68,6 @@ inline std::string openFailureText(const LineOpenResult& r)
     return "cannot open " + r.portName + " (" + r.device + "): " + std::strerror(r.error);
 }
 
-// The serial trace asked for in QUORVEL_SERIAL_LOG that could not be opened.
-inline void warnAboutTrace(const char* command, const SerialLine& line)
-{
-    if (line.traceError() != 0)
-        std::fprintf(stderr, "%s: cannot open serial trace file %s: %s\n", command, line.traceFile().c_str(),
-                     std::strerror(line.traceError()));
-}
 
 // The settings' optics and speeds, in words, for a message saying they give
 // no usable correction.

@@ -114,7 +114,7 @@ int runGuide(const std::vector<std::string>& args)
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    warnAboutTrace("quorvel guide", core.line);
+    host.warnAboutTrace("quorvel guide");
 
     // Guiding needs optics that give a correction and an output that opens.
     core.session.sendsCorrections = !o.unguided;
@@ -146,12 +146,11 @@ int runGuide(const std::vector<std::string>& args)
     std::unique_ptr<GuideLog> log;
     if (!o.log.empty()) {
         std::string error;
-        log = GuideLog::open(o.log, localWallClock(), error);
+        log = GuideLog::openFor(o.log, core.session, state, error);
         if (!log) {
             std::fprintf(stderr, "quorvel guide: %s\n", error.c_str());
             return 1;
         }
-        log->attach(core.session, state);
     }
 
     state.driverIndex = o.source;

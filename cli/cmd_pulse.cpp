@@ -157,7 +157,7 @@ int runPulse(const std::vector<std::string>& args)
     const CommandLoop loop;
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    warnAboutTrace("quorvel pulse", core.line);
+    host.warnAboutTrace("quorvel pulse");
     std::vector<Write> sent;
     core.line.setWriteObserver([&sent](int64_t timeUs, const uint8_t* bytes, size_t count) {
         sent.push_back({timeUs, std::string(reinterpret_cast<const char*>(bytes), count)});

@@ -127,7 +127,7 @@ int runServe(const std::vector<std::string>& args)
 
     GuiderHost host(state);
     GuiderCore& core = host.core;
-    warnAboutTrace("quorvel serve", core.line);
+    host.warnAboutTrace("quorvel serve");
     // A missing mount or unusable optics are said now; the client hears of
     // them when it asks to guide.
     const InterfaceApplied applied = core.mount.applyInterface();
@@ -142,12 +142,11 @@ int runServe(const std::vector<std::string>& args)
     std::unique_ptr<GuideLog> log;
     if (!o.log.empty()) {
         std::string error;
-        log = GuideLog::open(o.log, localWallClock(), error);
+        log = GuideLog::openFor(o.log, core.session, state, error);
         if (!log) {
             std::fprintf(stderr, "quorvel serve: %s\n", error.c_str());
             return 1;
         }
-        log->attach(core.session, state);
     }
 
     ServeCapture capture(state, core);

@@ -3,7 +3,18 @@
 
 #include "core/state.h"
 
+#include <cstdio>
+#include <cstring>
+
 GuiderHost::GuiderHost(SharedState& state) : timer(state.clock), core(state, timer)
 {
     timer.setExpiry([this](GuideAxis axis) { core.pulses.expire(axis); });
+}
+
+void GuiderHost::warnAboutTrace(const char* program) const
+{
+    const SerialLine& line = core.line;
+    if (line.traceError() != 0)
+        std::fprintf(stderr, "%s: cannot open serial trace file %s: %s\n", program, line.traceFile().c_str(),
+                     std::strerror(line.traceError()));
 }

@@ -14,6 +14,10 @@ public:
     GuiderHost(const GuiderHost&) = delete;
     GuiderHost& operator=(const GuiderHost&) = delete;
 
+    // Says on standard error, for `program`, that the serial trace asked for
+    // in QUORVEL_SERIAL_LOG could not be opened (nothing when it could).
+    void warnAboutTrace(const char* program) const;
+
     PulseTimer timer;  // declared first: the core stops its pulses through it
     GuiderCore core;
 };

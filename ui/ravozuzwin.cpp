@@ -413,18 +413,15 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     SharedState state(clock);
     state.beep = [] { QApplication::beep(); };
     GuiderHost host(state);
-    if (host.core.line.traceError() != 0)
-        std::fprintf(stderr, "quorvel: cannot open serial trace file %s: %s\n",
-                     host.core.line.traceFile().c_str(), std::strerror(host.core.line.traceError()));
+    host.warnAboutTrace("quorvel");
     std::unique_ptr<GuideLog> log;
     if (!options.logPath.empty()) {
         std::string error;
-        log = GuideLog::open(options.logPath, localWallClock(), error);
+        log = GuideLog::openFor(options.logPath, host.core.session, state, error);
         if (!log) {
             std::fprintf(stderr, "quorvel: %s\n", error.c_str());
             return 1;
         }
-        log->attach(host.core.session, state);
     }
     SignalWatch watch([&app](int) { app.quit(); });
     int result;

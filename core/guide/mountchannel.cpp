@@ -57,14 +57,19 @@ void MountChannel::runMountOp(MountOp op)
         sendText(s);
 }
 
-void MountChannel::lamp(GuideAxis axis, bool on, Direction direction)
+void MountChannel::axisEvent(MountEvent::Kind kind, GuideAxis axis, bool on, Direction direction)
 {
     MountEvent e;
-    e.kind = MountEvent::Kind::Lamp;
+    e.kind = kind;
     e.axis = axis;
     e.on = on;
     e.direction = direction;
     publish(e);
+}
+
+void MountChannel::lamp(GuideAxis axis, bool on, Direction direction)
+{
+    axisEvent(MountEvent::Kind::Lamp, axis, on, direction);
 }
 
 void MountChannel::timedPulse(Direction direction, int lengthMs)
@@ -79,12 +84,7 @@ void MountChannel::timedPulse(Direction direction, int lengthMs)
 
 void MountChannel::motion(GuideAxis axis, bool on, Direction direction)
 {
-    MountEvent e;
-    e.kind = MountEvent::Kind::Motion;
-    e.axis = axis;
-    e.on = on;
-    e.direction = direction;
-    publish(e);
+    axisEvent(MountEvent::Kind::Motion, axis, on, direction);
 }
 
 void MountChannel::pauseMs(int ms)

@@ -69,6 +69,7 @@ public:
 
 private:
     void publish(MountEvent event);
+    void axisEvent(MountEvent::Kind kind, GuideAxis axis, bool on, Direction direction);
 
     SharedState& state_;
     SerialLine& line_;

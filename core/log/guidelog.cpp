@@ -56,6 +56,15 @@ std::string interfaceName(int32_t interfaceType)
     return "Interface " + std::to_string(interfaceType);
 }
 
+std::unique_ptr<GuideLog> GuideLog::openFor(const std::string& path, GuidingSession& session, SharedState& state,
+                                            std::string& error)
+{
+    std::unique_ptr<GuideLog> log = open(path, localWallClock(), error);
+    if (log)
+        log->attach(session, state);
+    return log;
+}
+
 std::unique_ptr<GuideLog> GuideLog::open(const std::string& path, WallClock wallClock, std::string& error)
 {
     // Never waits: a FIFO without a reader fails at once instead of holding

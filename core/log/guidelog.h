@@ -36,6 +36,9 @@ public:
     // nullptr, with a readable error, when the file cannot be opened; a write
     // that fails afterwards is only reported by writeError().
     static std::unique_ptr<GuideLog> open(const std::string& path, WallClock wallClock, std::string& error);
+    // The program's log: opened on the local time and attached to the session.
+    static std::unique_ptr<GuideLog> openFor(const std::string& path, GuidingSession& session, SharedState& state,
+                                             std::string& error);
 
     // close().
     ~GuideLog();
