@@ -151,6 +151,8 @@ int runGuide(const std::vector<std::string>& args)
             std::fprintf(stderr, "quorvel guide: %s\n", error.c_str());
             return 1;
         }
+        // The seconds the summary leaves out are a settling to the viewer too.
+        log->settleAfterStart(GuideRunStats::kSettleSeconds);
     }
 
     state.driverIndex = o.source;

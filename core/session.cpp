@@ -52,6 +52,8 @@ const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
     last_ = CycleResult{};
     last_.timeUs = state_.clock.nowUs();
     last_.measurement = analysis.measure(picture, in);
+    if (!last_.measurement.gated && last_.measurement.population > 0)
+        last_.flux = starFlux(analysis.zoomFrame, last_.measurement.centroidX, last_.measurement.centroidY);
     apply(last_.measurement);
     last_.tracking = state_.trackingOn;
     if (last_.tracking) {

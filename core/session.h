@@ -15,12 +15,14 @@
 #include "core/guide/correction.h"
 #include "core/measure/darkarming.h"
 #include "core/measure/measure.h"
+#include "core/measure/starflux.h"
 
 struct SharedState;
 class MountControl;
 
 struct CycleResult {
     Measurement measurement;
+    StarFlux flux;                  // the star's mass and SNR (0 for a dropped frame)
     bool tracking = false;          // trackingOn when the cycle ran
     int dx = 0;                     // guiding error, reference minus star (tracking only)
     int dy = 0;

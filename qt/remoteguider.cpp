@@ -44,7 +44,8 @@ std::optional<double> number(const QJsonValue& v)
     return v.toDouble();
 }
 
-// {"pixels":P,"time":T,"timeout":S}: all three, none below zero.
+// {"pixels":P,"time":T,"timeout":S[,"frames":F]}: the first three, none
+// below zero; the times in whole seconds, as PHD2 takes them.
 std::optional<SettleParams> settleParams(const QJsonValue& v, QString& why)
 {
     why = QStringLiteral("expected settle object param with pixels, time and timeout");
@@ -56,11 +57,21 @@ std::optional<SettleParams> settleParams(const QJsonValue& v, QString& why)
     const auto timeout = number(o.value(QStringLiteral("timeout")));
     if (!pixels || !time || !timeout)
         return std::nullopt;
-    if (*pixels <= 0 || *time < 0 || *timeout < 0) {
+    if (*pixels <= 0 || *time < 0 || *timeout < 0 || *time > 1e9 || *timeout > 1e9) {
         why = QStringLiteral("settle pixels must be above zero, time and timeout not below zero");
         return std::nullopt;
     }
-    return SettleParams{*pixels, *time, *timeout};
+    SettleParams settle{*pixels, std::floor(*time), std::floor(*timeout)};
+    const QJsonValue frames = o.value(QStringLiteral("frames"));
+    if (!frames.isUndefined()) {
+        const auto n = number(frames);
+        if (!n || *n < 1) {
+            why = QStringLiteral("settle frames must be a number of frames from 1");
+            return std::nullopt;
+        }
+        settle.frames = int(std::min(*n, double(SettleParams::kNoFrameLimit)));
+    }
+    return settle;
 }
 
 }  // namespace
@@ -108,6 +119,8 @@ void RemoteGuider::publish(const QJsonObject& e)
 
 void RemoteGuider::publishState()
 {
+    if (holdState_ > 0)  // a request under way publishes where it ends, not the steps on the way
+        return;
     const AppState now = appState();
     if (now == published_)
         return;
@@ -239,9 +252,8 @@ void RemoteGuider::onCycle(const CycleResult& c)
 void RemoteGuider::guideStep(const CycleResult& c)
 {
     ++guideFrame_;
-    const GuideStepFigures f = guideStepFigures(c, state_.params->interfaceType);
+    const GuideStepFigures f = guideStepFigures(c, *state_.params);
     const double t = round3(double(c.timeUs - guideStartUs_) / 1e6);
-    std::optional<SettleOutcome> done;
     if (f.dropped) {
         starLost_ = true;
         QJsonObject e = event("StarLost");
@@ -262,8 +274,8 @@ void RemoteGuider::guideStep(const CycleResult& c)
         e.insert(QStringLiteral("Frame"), guideFrame_);
         e.insert(QStringLiteral("Time"), t);
         e.insert(QStringLiteral("Mount"), QString::fromStdString(interfaceName(state_.params->interfaceType)));
-        e.insert(QStringLiteral("dx"), f.raDistance);
-        e.insert(QStringLiteral("dy"), f.decDistance);
+        e.insert(QStringLiteral("dx"), f.dx);
+        e.insert(QStringLiteral("dy"), f.dy);
         e.insert(QStringLiteral("RADistanceRaw"), f.raDistance);
         e.insert(QStringLiteral("DECDistanceRaw"), f.decDistance);
         e.insert(QStringLiteral("RADistanceGuide"), f.raGuideDistance);
@@ -276,24 +288,25 @@ void RemoteGuider::guideStep(const CycleResult& c)
             e.insert(QStringLiteral("DECDuration"), f.decMs);
             e.insert(QStringLiteral("DECDirection"), QString::fromLatin1(directionName(*f.decDirection)));
         }
-        e.insert(QStringLiteral("StarMass"), f.starMass);
-        e.insert(QStringLiteral("SNR"), 0);
+        e.insert(QStringLiteral("StarMass"), std::round(f.starMass));
+        e.insert(QStringLiteral("SNR"), std::round(f.snr * 100) / 100);
         e.insert(QStringLiteral("AvgDist"), round3(avgDist_));
         publish(e);
     }
     if (!settler_.active())
         return;
-    const std::optional<double> distance =
-        f.dropped ? std::nullopt : std::optional<double>(std::hypot(f.raDistance, f.decDistance));
-    const SettleProgress p = settler_.onFrame(distance, c.timeUs, done);
+    // PHD2 settles on its smoothed distance, AvgDist.
+    SettleProgress p;
+    if (const auto done = settler_.onFrame(avgDist_, !f.dropped, c.timeUs, p)) {
+        settleDone(*done);
+        return;
+    }
     QJsonObject s = event("Settling");
-    s.insert(QStringLiteral("Distance"), round3(p.distance));
-    s.insert(QStringLiteral("Time"), round3(p.timeSec));
-    s.insert(QStringLiteral("SettleTime"), round3(p.settleTimeSec));
+    s.insert(QStringLiteral("Distance"), std::round(p.distance * 100) / 100);
+    s.insert(QStringLiteral("Time"), std::round(p.timeInRangeSec * 10) / 10);
+    s.insert(QStringLiteral("SettleTime"), p.settleTimeSec);
     s.insert(QStringLiteral("StarLocked"), p.starLocked);
     publish(s);
-    if (done)
-        settleDone(*done);
 }
 
 void RemoteGuider::afterTick(const AcquisitionLoop::Tick& tick)
@@ -303,9 +316,12 @@ void RemoteGuider::afterTick(const AcquisitionLoop::Tick& tick)
         a.insert(QStringLiteral("Msg"), QStringLiteral("camera lost: %1").arg(QString::fromStdString(tick.error)));
         a.insert(QStringLiteral("Type"), QStringLiteral("error"));
         publish(a);
+        ++holdState_;
         if (state_.trackingOn || periodOpen_)
             core_.session.stopTracking();
         captureStopped();
+        equipmentConnected_ = false;
+        --holdState_;
     }
     publishState();
 }
@@ -321,8 +337,12 @@ void RemoteGuider::captureStopped()
 void RemoteGuider::beginSettling(const SettleParams& settle)
 {
     publish(event("SettleBegin"));
+    if (log_)
+        log_->settling(GuideLog::Settling::Started);
     settler_.begin(settle, state_.clock.nowUs());
 }
+
+bool RemoteGuider::settling() const { return settler_.active() || pendingSettle_.has_value(); }
 
 void RemoteGuider::settleDone(const SettleOutcome& o)
 {
@@ -333,6 +353,8 @@ void RemoteGuider::settleDone(const SettleOutcome& o)
     e.insert(QStringLiteral("TotalFrames"), o.totalFrames);
     e.insert(QStringLiteral("DroppedFrames"), o.droppedFrames);
     publish(e);
+    if (log_)
+        log_->settling(o.settled ? GuideLog::Settling::Complete : GuideLog::Settling::Failed);
 }
 
 void RemoteGuider::giveUpSettling(const std::string& why)
@@ -357,7 +379,9 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
         d.add(QString::fromLatin1(name), [f = std::move(f)](const QJsonValue&) { return f(); });
     };
     plain("get_app_state", [this] { return RpcReply::ok(QString::fromLatin1(appStateName(appState()))); });
-    plain("get_connected", [this] { return RpcReply::ok(state_.captureRunning); });
+    // The equipment stays connected while capture stops: only set_connected
+    // false (or a camera lost) disconnects it, as in PHD2.
+    plain("get_connected", [this] { return RpcReply::ok(equipmentConnected_ || state_.captureRunning); });
     d.add("set_connected", [this](const QJsonValue& p) { return setConnected(p); });
     plain("get_current_equipment", [this] { return equipment(); });
     plain("get_profiles", [] {
@@ -415,6 +439,7 @@ std::optional<QString> RemoteGuider::ensureCapture()
     frame_ = 0;
     selected_ = false;
     starLost_ = false;
+    equipmentConnected_ = true;
     publishState();
     return std::nullopt;
 }
@@ -429,6 +454,7 @@ RpcReply RemoteGuider::setConnected(const QJsonValue& params)
             return RpcReply::failed(*why);
         return RpcReply::ok(0);
     }
+    equipmentConnected_ = false;
     return stopCapture();
 }
 
@@ -559,6 +585,8 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
             return RpcReply::invalidParams(QStringLiteral("expected roi [x, y, width, height] inside the 320 x 240 frame"));
         roi = r;
     }
+    if (settling())
+        return RpcReply::failed(QStringLiteral("cannot initiate guide while a settle is in progress"));
     if (!correction::compute(correctionInputs(state_, 1, 1)).valid)
         return RpcReply::failed(QStringLiteral(
             "the settings give no usable correction: set the focal length, pixel size and guide speeds"));
@@ -586,6 +614,8 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
     acquiring_ = true;
     pendingSettle_ = *settle;
     publish(event("SettleBegin"));
+    if (log_)
+        log_->settling(GuideLog::Settling::Started);
     publishState();
     return RpcReply::ok(0);
 }
@@ -609,6 +639,8 @@ RpcReply RemoteGuider::dither(const QJsonValue& params)
         return RpcReply::invalidParams(why);
     if (!state_.trackingOn)
         return RpcReply::failed(QStringLiteral("cannot dither when not guiding"));
+    if (settling())
+        return RpcReply::failed(QStringLiteral("cannot initiate dither while a settle is in progress"));
 
     const DitherTarget t = ditherLock(state_.referenceX, state_.referenceY, state_.regionX, state_.regionY,
                                       *amount, raOnly, uniform_);
@@ -645,6 +677,10 @@ RpcReply RemoteGuider::setPaused(const QJsonValue& params)
 
 RpcReply RemoteGuider::stopCapture()
 {
+    // Straight to Stopped: a client that saw "Selected" on the way would
+    // take the star as chosen for a calibration.
+    ++holdState_;
+    selected_ = false;
     if (state_.trackingOn || periodOpen_)
         core_.session.stopTracking();
     giveUpSettling("guiding stopped");
@@ -652,7 +688,7 @@ RpcReply RemoteGuider::stopCapture()
         host_.stopCapture();
         captureStopped();
     }
-    selected_ = false;
+    --holdState_;
     publishState();
     return RpcReply::ok(0);
 }

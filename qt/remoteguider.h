@@ -85,6 +85,7 @@ private:
     void beginSettling(const SettleParams& settle);
     void settleDone(const SettleOutcome& o);
     void giveUpSettling(const std::string& why);
+    bool settling() const;  // a settle under way, or a guide waiting for its lock
 
     QJsonObject event(const char* name) const;
     void publish(const QJsonObject& e);
@@ -109,6 +110,8 @@ private:
     bool paused_ = false;
     bool selected_ = false;
     bool starLost_ = false;
+    bool equipmentConnected_ = false;  // set_connected true, or a camera started for a client
+    int holdState_ = 0;       // AppState events held while a request changes several things
     int starX_ = 0;           // the selected star, picture pixels
     int starY_ = 0;
     int frame_ = 0;           // cycles since the camera started

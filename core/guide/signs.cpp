@@ -25,6 +25,21 @@ Direction pulseDirection(GuideAxis axis, int signedMs)
     return signedMs < 0 ? Direction::North : Direction::South;
 }
 
+double mountDistance(int error, bool invert)
+{
+    // Below zero after the inversion sends West or South: a positive
+    // distance. As integers first, so that a star on its lock reads 0, never -0.
+    const int64_t e = invert ? int64_t(error) : -int64_t(error);
+    return double(e);
+}
+
+double axisAngleDegrees(GuideAxis axis, bool invert)
+{
+    if (axis == GuideAxis::Ra)
+        return invert ? 180.0 : 0.0;
+    return invert ? -90.0 : 90.0;
+}
+
 GuideAxis axisOf(Direction d)
 {
     return d == Direction::East || d == Direction::West ? GuideAxis::Ra : GuideAxis::Dec;

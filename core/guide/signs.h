@@ -71,6 +71,17 @@ CorrectionSense correctionSense(GuideAxis axis, int error, bool invert, int coun
 
 // The direction a timed pulse of this signed length moves the mount in.
 Direction pulseDirection(GuideAxis axis, int signedMs);
+
+// The star's distance from its lock along an axis, in the mount's frame, as
+// guide logs and imaging suites read it: a positive RA distance is corrected
+// by a West pulse, a positive DEC distance by a South one. Without inversion
+// it is the star minus the lock in pixels (the error negated); "Inverse AD"
+// or "Inverse DEC" turns that axis round, as it turns the pulses round.
+double mountDistance(int error, bool invert);
+// The angle, in the picture, along which a positive distance of the axis
+// lies (x to the right, y down, degrees as PHD2 writes them): RA 0 or 180,
+// DEC 90 or -90 with its inversion.
+double axisAngleDegrees(GuideAxis axis, bool invert);
 // The axis a direction belongs to.
 GuideAxis axisOf(Direction d);
 // One letter for the guide log: 'N', 'S', 'E', 'W'.

@@ -127,6 +127,25 @@ void GuideLog::dither(double dx, double dy)
                         double(state_->referenceY)));
 }
 
+void GuideLog::settling(Settling change)
+{
+    if (!inPeriod_) {
+        settlingAnnounced_ = change == Settling::Started;
+        return;
+    }
+    if (change != Settling::Started)
+        openingSettling_ = false;  // one settling at a time: whatever ends now ends the opening one too
+    writeSettling(change);
+}
+
+void GuideLog::writeSettling(Settling change)
+{
+    const char* what = change == Settling::Started    ? "Settling started"
+                       : change == Settling::Complete ? "Settling complete"
+                                                      : "Settling failed";
+    writeLine(std::string("INFO: SETTLING STATE CHANGE, ") + what);
+}
+
 void GuideLog::close()
 {
     if (fd_ < 0)
@@ -148,6 +167,16 @@ void GuideLog::onEvent(const SessionEvent& e)
             endPeriod();
         beginPeriod();
         writeLockPosition();
+        if (openingSettleSec_ > 0) {
+            openingSettling_ = true;
+            lockCycleUs_ = session_->lastCycle().timeUs;
+            if (!settlingAnnounced_)
+                writeSettling(Settling::Started);
+        }
+        if (settlingAnnounced_) {
+            settlingAnnounced_ = false;
+            writeSettling(Settling::Started);
+        }
         break;
     case Kind::Resumed:
         if (inPeriod_) {
@@ -176,6 +205,10 @@ void GuideLog::onEvent(const SessionEvent& e)
             beginPeriod();
             writeLockPosition();
         }
+        if (openingSettling_ && double(e.cycle->timeUs - lockCycleUs_) / 1e6 >= openingSettleSec_) {
+            openingSettling_ = false;
+            writeSettling(Settling::Complete);
+        }
         writeRow(*e.cycle);
         break;
     }
@@ -198,8 +231,14 @@ void GuideLog::beginPeriod()
     writeLine("Guiding Begins at " + now());
     writeLine(formatted("Pixel scale = %.2f arc-sec/px, Binning = 1, Focal length = %d mm",
                         double(scale), focal));
-    writeLine(formatted("Mount = %s, xAngle = 0.0, xRate = %.3f, yAngle = 90.0, yRate = %.3f",
-                        interfaceName(p.interfaceType).c_str(), rate(p.raSpeed), rate(p.decSpeed)));
+    // The viewer counts rows as guided only with "guiding enabled"; the
+    // angles say where the mount's axes lie in the picture, as the rows'
+    // RA and DEC distances are reckoned.
+    writeLine(formatted("Mount = %s, connected, guiding %s, xAngle = %.1f, xRate = %.3f, yAngle = %.1f, yRate = %.3f",
+                        interfaceName(p.interfaceType).c_str(),
+                        session_ && !session_->sendsCorrections ? "disabled" : "enabled",
+                        axisAngleDegrees(GuideAxis::Ra, p.invertRa != 0), rate(p.raSpeed),
+                        axisAngleDegrees(GuideAxis::Dec, p.invertDec != 0), rate(p.decSpeed)));
     writeLine(kColumns);
     inPeriod_ = true;
     periodStartUs_ = startUs;
@@ -211,6 +250,7 @@ void GuideLog::endPeriod()
     writeLine("Guiding Ends at " + now());
     writeLine("");
     inPeriod_ = false;
+    openingSettling_ = false;
 }
 
 void GuideLog::writeLockPosition()
@@ -223,7 +263,7 @@ void GuideLog::writeRow(const CycleResult& c)
 {
     ++frame_;
     const double t = double(c.timeUs - periodStartUs_) / 1e6;
-    const GuideStepFigures f = guideStepFigures(c, state_->params->interfaceType);
+    const GuideStepFigures f = guideStepFigures(c, *state_->params);
     if (f.dropped) {
         // Star mass 0 with an error code: the viewer leaves the frame out.
         writeLine(formatted("%d,%.3f,\"DROP\",,,,,,,,,,,,,0,0.00,2,\"Star lost\"", frame_, t));
@@ -231,9 +271,9 @@ void GuideLog::writeRow(const CycleResult& c)
     }
     const char raDir[2] = {f.raDirection ? directionLetter(*f.raDirection) : char(0), 0};
     const char decDir[2] = {f.decDirection ? directionLetter(*f.decDirection) : char(0), 0};
-    writeLine(formatted("%d,%.3f,\"Mount\",%.3f,%.3f,%.3f,%.3f,%.3f,%.3f,%d,%s,%d,%s,,,%d,0.00,0", frame_, t,
-                        f.raDistance, f.decDistance, f.raDistance, f.decDistance, f.raGuideDistance,
-                        f.decGuideDistance, f.raMs, raDir, f.decMs, decDir, f.starMass));
+    writeLine(formatted("%d,%.3f,\"Mount\",%.3f,%.3f,%.3f,%.3f,%.3f,%.3f,%d,%s,%d,%s,,,%.0f,%.2f,0", frame_, t, f.dx,
+                        f.dy, f.raDistance, f.decDistance, f.raGuideDistance, f.decGuideDistance, f.raMs, raDir,
+                        f.decMs, decDir, f.starMass, f.snr));
 }
 
 void GuideLog::writeBlank()

@@ -56,6 +56,16 @@ public:
     // moved (GuidingSession::moveLock): the line gives the new lock position.
     void dither(double dx, double dy);
 
+    // Settling, as PHD2 marks it: PHD2 Log Viewer leaves the rows between
+    // "Settling started" and its end out of its figures. A start announced
+    // just before tracking starts is written at the top of the new section.
+    enum class Settling { Started, Complete, Failed };
+    void settling(Settling change);
+    // Every tracking period starts with a settling of this many seconds,
+    // reckoned from the cycle that took the lock (0: none), as `quorvel
+    // guide` leaves them out of its summary.
+    void settleAfterStart(double seconds) { openingSettleSec_ = seconds; }
+
     // Ends the log: "Guiding Ends" if a tracking period is open, then "Log
     // closed"; stops listening and closes the file. A second call does
     // nothing.
@@ -76,6 +86,7 @@ private:
     void endPeriod();
     void writeRow(const CycleResult& c);
     void writeLockPosition();
+    void writeSettling(Settling change);
     void writeBlank();
     void writeLine(std::string line);
     std::string now() const;
@@ -93,6 +104,10 @@ private:
     int64_t periodStartUs_ = 0;
     int frame_ = 0;
     bool lastLineBlank_ = false;
+    bool settlingAnnounced_ = false;  // a settling started before the section opened
+    double openingSettleSec_ = 0;
+    bool openingSettling_ = false;    // the period's opening settling is under way
+    int64_t lockCycleUs_ = 0;         // the cycle that took the lock
 
     std::string writeError_;
     int linesLost_ = 0;

@@ -34,16 +34,19 @@ SentPulse sentPulse(const CycleResult& c, GuideAxis axis, int32_t interfaceType)
 
 }  // namespace
 
-GuideStepFigures guideStepFigures(const CycleResult& c, int32_t interfaceType)
+GuideStepFigures guideStepFigures(const CycleResult& c, const tparam& params)
 {
+    const int32_t interfaceType = params.interfaceType;
     GuideStepFigures f;
     if (c.measurement.gated) {
         f.dropped = true;
         return f;
     }
     // Negated as integers: a star on the lock reads 0, never -0.
-    f.raDistance = double(-int64_t(c.dx));
-    f.decDistance = double(-int64_t(c.dy));
+    f.dx = double(-int64_t(c.dx));
+    f.dy = double(-int64_t(c.dy));
+    f.raDistance = mountDistance(c.dx, params.invertRa != 0);
+    f.decDistance = mountDistance(c.dy, params.invertDec != 0);
     const SentPulse ra = sentPulse(c, GuideAxis::Ra, interfaceType);
     const SentPulse dec = sentPulse(c, GuideAxis::Dec, interfaceType);
     f.raMs = ra.ms;
@@ -52,6 +55,7 @@ GuideStepFigures guideStepFigures(const CycleResult& c, int32_t interfaceType)
     f.decDirection = dec.direction;
     f.raGuideDistance = ra.direction ? f.raDistance : 0.0;
     f.decGuideDistance = dec.direction ? f.decDistance : 0.0;
-    f.starMass = int(c.measurement.population);
+    f.starMass = c.flux.mass;
+    f.snr = c.flux.snr;
     return f;
 }

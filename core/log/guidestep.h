@@ -9,11 +9,15 @@
 #include "core/guide/signs.h"
 
 struct CycleResult;
+struct tparam;
 
 struct GuideStepFigures {
     bool dropped = false;   // the tracking gate discarded the frame: no figure below means anything
-    // Star minus lock, in pixels (a West pulse corrects a positive RA
-    // distance, a South pulse a positive DEC one): the guiding error negated.
+    // Star minus lock in the picture, pixels: the guiding error negated.
+    double dx = 0;
+    double dy = 0;
+    // The same in the mount's frame (signs.h, mountDistance): a West pulse
+    // corrects a positive RA distance, a South pulse a positive DEC one.
     double raDistance = 0;
     double decDistance = 0;
     // The distance an axis was corrected for: the raw one when a pulse went
@@ -26,11 +30,12 @@ struct GuideStepFigures {
     std::optional<Direction> raDirection;
     int decMs = 0;
     std::optional<Direction> decDirection;
-    int starMass = 0;       // star pixels of the measurement
+    double starMass = 0;    // the star's flux above the sky (starflux.h)
+    double snr = 0;
 };
 
-// The figures of a tracking cycle on this output (tparam::interfaceType): on
-// the relay box a count is 1/63 s and the inhibits do not apply; the timed
-// outputs send the signed length the correction computed, unless an inhibit
-// held it back.
-GuideStepFigures guideStepFigures(const CycleResult& cycle, int32_t interfaceType);
+// The figures of a tracking cycle with these settings: the output
+// (interfaceType: on the relay box a count is 1/63 s and the inhibits do not
+// apply; the timed outputs send the signed length the correction computed,
+// unless an inhibit held it back) and the inversion options.
+GuideStepFigures guideStepFigures(const CycleResult& cycle, const tparam& params);

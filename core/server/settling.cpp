@@ -3,48 +3,66 @@
 
 #include <cmath>
 
+namespace {
+
+// Whole seconds elapsed, as PHD2's stopwatches count them.
+int64_t wholeSeconds(int64_t fromUs, int64_t toUs) { return (toUs - fromUs) / 1'000'000; }
+
+}  // namespace
+
 void Settler::begin(const SettleParams& params, int64_t nowUs)
 {
     params_ = params;
     active_ = true;
     startUs_ = nowUs;
-    inRangeSinceUs_.reset();
+    priorInRange_ = false;
+    inRangeSinceUs_ = 0;
     frames_ = 0;
     dropped_ = 0;
 }
 
-SettleProgress Settler::onFrame(std::optional<double> distance, int64_t nowUs, std::optional<SettleOutcome>& done)
+bool Settler::timedOut(int64_t nowUs) const
 {
-    done.reset();
-    SettleProgress p;
+    return double(wholeSeconds(startUs_, nowUs)) >= std::floor(params_.timeoutSec);
+}
+
+std::optional<SettleOutcome> Settler::onFrame(double distance, bool starLocked, int64_t nowUs,
+                                              SettleProgress& progress)
+{
+    progress = {};
     if (!active_)
-        return p;
+        return std::nullopt;
     ++frames_;
-    p.timeSec = double(nowUs - startUs_) / 1e6;
-    p.starLocked = distance.has_value();
-    if (!distance) {
+    if (!starLocked)
         ++dropped_;
-        inRangeSinceUs_.reset();
-    } else {
-        p.distance = *distance;
-        if (std::isfinite(*distance) && *distance < params_.pixels) {
-            if (!inRangeSinceUs_)
-                inRangeSinceUs_ = nowUs;
-            p.settleTimeSec = double(nowUs - *inRangeSinceUs_) / 1e6;
+    const bool inRange = starLocked && std::isfinite(distance) && distance <= params_.pixels;
+    if (frames_ >= params_.frames)
+        return finish(true, {});
+    int64_t inRangeUs = 0;
+    if (inRange) {
+        if (!priorInRange_) {
+            if (params_.timeSec <= 0)
+                return finish(true, {});
+            inRangeSinceUs_ = nowUs;
         } else {
-            inRangeSinceUs_.reset();
+            inRangeUs = nowUs - inRangeSinceUs_;
+            if (double(wholeSeconds(inRangeSinceUs_, nowUs)) >= std::floor(params_.timeSec))
+                return finish(true, {});
         }
     }
-    if (inRangeSinceUs_ && p.settleTimeSec >= params_.timeSec)
-        done = finish(true, {});
-    else if (p.timeSec >= params_.timeoutSec)
-        done = finish(false, kTimedOut);
-    return p;
+    if (timedOut(nowUs))
+        return finish(false, kTimedOut);
+    priorInRange_ = inRange;
+    progress.distance = distance;
+    progress.timeInRangeSec = double(inRangeUs / 1000) / 1000.0;
+    progress.settleTimeSec = params_.timeSec;
+    progress.starLocked = starLocked;
+    return std::nullopt;
 }
 
 std::optional<SettleOutcome> Settler::onIdle(int64_t nowUs)
 {
-    if (active_ && double(nowUs - startUs_) / 1e6 >= params_.timeoutSec)
+    if (active_ && timedOut(nowUs))
         return finish(false, kTimedOut);
     return std::nullopt;
 }
@@ -57,6 +75,6 @@ SettleOutcome Settler::cancel(std::string why)
 SettleOutcome Settler::finish(bool settled, std::string error)
 {
     active_ = false;
-    inRangeSinceUs_.reset();
+    priorInRange_ = false;
     return {settled, std::move(error), frames_, dropped_};
 }

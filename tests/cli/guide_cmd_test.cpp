@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <sys/stat.h>
 #include <sstream>
@@ -32,7 +33,7 @@ void writeSettings(const TempDir& dir, double focal = 50)
 TEST(GuideCommand, ShortSessionOnTheSimulatedSkyWithItsLog)
 {
     TempDir dir;
-    const RunResult r = runQuorvel({"guide", "--seconds", "4", "--log", "night.log"}, dir.path(),
+    const RunResult r = runQuorvel({"guide", "--seconds", "13", "--log", "night.log"}, dir.path(),
                                    {"QT_QPA_PLATFORM=none", "QUORVEL_SKY=seed=2"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<QJsonObject> lines = jsonLines(r.out);
@@ -43,13 +44,41 @@ TEST(GuideCommand, ShortSessionOnTheSimulatedSkyWithItsLog)
     }
     const QJsonObject summary = lines.back();
     EXPECT_TRUE(summary.value("summary").toBool());
-    EXPECT_EQ(summary.value("cycles").toInt(), int(lines.size()) - 1);
+    int settledLines = 0;
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+        settledLines += lines[i].value("t_s").toDouble() >= 10.0;
+    EXPECT_EQ(summary.value("cycles").toInt(), settledLines);
     EXPECT_LT(summary.value("max_px").toDouble(), 3.0);
 
     const std::string log = readFile(dir.file("night.log"));
     EXPECT_EQ(log.rfind("Quorvel version 1.85, Log version 2.5. Log enabled at ", 0), 0u) << log;
     EXPECT_NE(log.find("\nGuiding Begins at "), std::string::npos);
-    EXPECT_NE(log.find("\nMount = Diodes virtuelles, xAngle = 0.0"), std::string::npos);
+    EXPECT_NE(log.find("\nMount = Diodes virtuelles, connected, guiding enabled, xAngle = 0.0"), std::string::npos);
+    // The first ten seconds are a settling to the viewer as to the summary:
+    // the rows after it are the summary's cycles, with its RMS (the spread of
+    // the RA distance, as the viewer reckons it).
+    const size_t started = log.find("\nINFO: SETTLING STATE CHANGE, Settling started\n");
+    const size_t settled = log.find("\nINFO: SETTLING STATE CHANGE, Settling complete\n");
+    ASSERT_NE(started, std::string::npos);
+    ASSERT_NE(settled, std::string::npos);
+    std::vector<double> ra;
+    std::istringstream rows(log.substr(settled + 1));
+    for (std::string row; std::getline(rows, row) && !row.empty();) {
+        if (row[0] < '1' || row[0] > '9')
+            continue;
+        std::vector<std::string> f;
+        std::istringstream cells(row);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            f.push_back(cell);
+        ra.push_back(std::stod(f.at(5)));
+    }
+    ASSERT_EQ(int(ra.size()), summary.value("cycles").toInt());
+    double mean = 0, sq = 0;
+    for (double v : ra)
+        mean += v / double(ra.size());
+    for (double v : ra)
+        sq += (v - mean) * (v - mean) / double(ra.size());
+    EXPECT_NEAR(std::sqrt(sq), summary.value("rms_x_px").toDouble(), 0.0005);
     EXPECT_NE(log.find("\nGuiding Ends at "), std::string::npos);
     EXPECT_NE(log.find("\nLog closed at "), std::string::npos);
     EXPECT_EQ(readFile(dir.file("qv185.dat")).size(), 110u);

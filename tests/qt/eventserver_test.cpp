@@ -153,8 +153,10 @@ TEST(EventServer, ANightAsNinaHasIt)
     const QJsonObject settled = nina.next("SettleDone", tick);
     EXPECT_EQ(settled.value("Status").toInt(-1), 0);
     const auto settling = nina.events("Settling", guiding);
-    EXPECT_EQ(settled.value("TotalFrames").toInt(), int(settling.size()));
-    EXPECT_GE(settling.back().value("SettleTime").toDouble(), 5.0);
+    // A Settling event each frame but the one that ends the wait, as PHD2 sends them.
+    EXPECT_EQ(settled.value("TotalFrames").toInt(), int(settling.size()) + 1);
+    EXPECT_EQ(settling.back().value("SettleTime").toDouble(), 5.0);
+    EXPECT_EQ(settling.back().value("Time").toDouble(), 4.0) << "in range for 4 whole seconds, not yet 5";
 
     // Dithers: the lock moves by the draws (on AD alone when asked), the
     // guide log says so, the star is brought there.
@@ -167,10 +169,18 @@ TEST(EventServer, ANightAsNinaHasIt)
     nina.call("dither", QJsonObject{{"amount", 2}, {"raOnly", true}, {"settle", settle}});
     EXPECT_EQ(compact(nina.next("GuidingDithered")).find(R"("dx":-2,"dy":0)") != std::string::npos, true);
     EXPECT_EQ(nina.next("SettleDone", tick).value("Status").toInt(-1), 0);
-    EXPECT_NE(readFile(dir.file("guide.log"))
-                  .find("INFO: DITHER by -3.000, 3.000, new lock pos = " + std::to_string(lockX - 3) + ".000, " +
-                        std::to_string(lockY + 3) + ".000"),
-              std::string::npos);
+    const std::string text = readFile(dir.file("guide.log"));
+    const size_t dithered = text.find("INFO: DITHER by -3.000, 3.000, new lock pos = " + std::to_string(lockX - 3) +
+                                      ".000, " + std::to_string(lockY + 3) + ".000");
+    ASSERT_NE(dithered, std::string::npos);
+    // The viewer leaves the settling out: the lines around the guide's and each dither's.
+    const size_t started = text.find("INFO: SETTLING STATE CHANGE, Settling started\n", dithered);
+    ASSERT_NE(started, std::string::npos);
+    EXPECT_NE(text.find("INFO: SETTLING STATE CHANGE, Settling complete\n", started), std::string::npos);
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find("SETTLING STATE CHANGE", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 6u);
 
     // Paused as by "Suspend": no guide step, nor a LoopingExposures (which
     // N.I.N.A. takes for "Looping"), until resumed.
@@ -220,6 +230,63 @@ TEST(EventServer, ANightAsNinaHasIt)
     }
     EXPECT_GT(pulses, 5);
     EXPECT_TRUE(nina.crLf);
+}
+
+TEST(EventServer, EkosStopsAndGuidesAgainWithoutReconnecting)
+{
+    ServerRig s;
+    s.rig.state.params->invertDec = 1;  // the DEC distances turn round with the pulses
+    const auto tick = [&] { s.tick(); };
+    const QJsonObject settle{{"pixels", 1.5}, {"time", 2}, {"timeout", 60}};
+    const auto statesFrom = [](const PhdClient& c, size_t from) {
+        std::string out;
+        for (const QJsonObject& e : c.events("AppState", from))
+            out += e.value("State").toString().toStdString() + " ";
+        return out;
+    };
+    PhdClient ekos(s.server.port());
+    ekos.call("set_connected", QJsonArray{true});
+    ekos.next("LoopingExposures", tick);
+
+    // Stopped while the guide waits for its lock: the settle fails, and the
+    // state goes straight to Stopped (a "Selected" on the way would start a calibration).
+    ekos.call("find_star");
+    ekos.call("guide", QJsonArray{settle, false});
+    size_t from = ekos.received.size();
+    ekos.call("stop_capture");
+    EXPECT_EQ(ekos.next("SettleDone").value("Status").toInt(), 1);
+    EXPECT_EQ(statesFrom(ekos, from), "Stopped ");
+    EXPECT_TRUE(ekos.call("get_connected").toBool()) << "stopping is not unplugging";
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        from = ekos.received.size();
+        ekos.cursor = from;
+        ekos.call("guide", QJsonArray{settle, false});
+        EXPECT_EQ(ekos.next("SettleDone", tick).value("Status").toInt(-1), 0);
+        for (int n = 0; n < 8; ++n)
+            s.tick();
+        from = ekos.received.size();
+        ekos.call("stop_capture");
+        EXPECT_FALSE(ekos.next("GuidingStopped").isEmpty());
+        EXPECT_EQ(statesFrom(ekos, from), "Stopped ");
+        EXPECT_TRUE(ekos.call("get_connected").toBool());
+    }
+    int south = 0, north = 0;
+    for (const QJsonObject& g : ekos.events("GuideStep")) {
+        EXPECT_GT(g.value("SNR").toDouble(), 3) << "the star's own SNR";
+        EXPECT_GT(g.value("StarMass").toDouble(), g.value("SNR").toDouble());
+        if (!g.contains("DECDirection"))
+            continue;
+        const bool isSouth = g.value("DECDirection").toString() == "South";
+        (isSouth ? south : north)++;
+        EXPECT_EQ(g.value("DECDistanceRaw").toDouble() > 0, isSouth) << "South corrects a positive DEC distance";
+        EXPECT_EQ(g.value("DECDistanceRaw").toDouble(), -g.value("dy").toDouble()) << "inverted against the picture";
+    }
+    EXPECT_GT(south + north, 2);
+
+    ekos.call("set_connected", QJsonArray{false});
+    EXPECT_FALSE(ekos.call("get_connected").toBool());
 }
 
 TEST(EventServer, DecGuideModeIsWhatTheInhibitsLeave)

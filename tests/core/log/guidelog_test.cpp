@@ -105,8 +105,10 @@ TEST(GuideLog, ShortSessionWholeText)
     rig.cycle();
     session.moveLock(161, 119);
     log->dither(1, -1);
+    log->settling(GuideLog::Settling::Started);
     rig.star(161, 119);              // on the lock: nothing to send
     rig.cycle();
+    log->settling(GuideLog::Settling::Complete);
     session.suspend();
     rig.cycle();                     // not tracking: no row
     session.resume();
@@ -122,22 +124,59 @@ TEST(GuideLog, ShortSessionWholeText)
               "\n"
               "Guiding Begins at 2024-03-09 22:00:00\n"
               "Pixel scale = 2.31 arc-sec/px, Binning = 1, Focal length = 500 mm\n"
-              "Mount = Diodes virtuelles, xAngle = 0.0, xRate = 5.194, yAngle = 90.0, yRate = 6.060\n"
+              "Mount = Diodes virtuelles, connected, guiding enabled, xAngle = 0.0, xRate = 5.194, yAngle = 90.0, "
+              "yRate = 6.060\n"
               "Frame,Time,mount,dx,dy,RARawDistance,DECRawDistance,RAGuideDistance,DECGuideDistance,"
               "RADuration,RADirection,DECDuration,DECDirection,XStep,YStep,StarMass,SNR,ErrorCode\n"
               "INFO: SET LOCK POSITION, new lock pos = 160.000, 120.000\n"
-              "1,1.200,\"Mount\",3.000,-2.000,3.000,-2.000,3.000,-2.000,540,W,300,N,,,9,0.00,0\n"
-              "2,2.455,\"Mount\",-2.000,1.000,-2.000,1.000,-2.000,1.000,360,E,150,S,,,9,0.00,0\n"
+              "1,1.200,\"Mount\",3.000,-2.000,3.000,-2.000,3.000,-2.000,540,W,300,N,,,567,16.84,0\n"
+              "2,2.455,\"Mount\",-2.000,1.000,-2.000,1.000,-2.000,1.000,360,E,150,S,,,567,16.84,0\n"
               "3,3.660,\"DROP\",,,,,,,,,,,,,0,0.00,2,\"Star lost\"\n"
               "INFO: SET LOCK POSITION, new lock pos = 161.000, 119.000\n"
               "INFO: DITHER by 1.000, -1.000, new lock pos = 161.000, 119.000\n"
-              "4,4.865,\"Mount\",0.000,0.000,0.000,0.000,0.000,0.000,0,,0,,,,9,0.00,0\n"
+              "INFO: SETTLING STATE CHANGE, Settling started\n"
+              "4,4.865,\"Mount\",0.000,0.000,0.000,0.000,0.000,0.000,0,,0,,,,567,16.84,0\n"
+              "INFO: SETTLING STATE CHANGE, Settling complete\n"
               "INFO: Guiding paused\n"
               "INFO: Guiding resumed\n"
-              "5,7.270,\"Mount\",0.000,0.000,0.000,0.000,0.000,0.000,0,,0,,,,9,0.00,0\n"
+              "5,7.270,\"Mount\",0.000,0.000,0.000,0.000,0.000,0.000,0,,0,,,,567,16.84,0\n"
               "Guiding Ends at 2024-03-09 22:31:00\n"
               "\n"
               "Log closed at 2024-03-09 22:45:30\n");
+}
+
+TEST(GuideLog, SettlingOpensTheSectionWhenAnnouncedBeforeOrAfterStart)
+{
+    for (const bool announced : {true, false}) {
+        SCOPED_TRACE(announced);
+        TempDir dir;
+        std::tm wall = at(22, 0, 0);
+        StarRig rig;
+        auto log = openLog(dir.file("g.txt"), wall);
+        log->attach(rig.core.session, rig.state);
+        if (announced)
+            log->settling(GuideLog::Settling::Started);  // a guide waiting for its lock: no section yet
+        else
+            log->settleAfterStart(2.0);                  // `quorvel guide`'s opening seconds
+        rig.lockOn(160, 120);
+        for (int i = 0; i < 3; ++i)
+            rig.cycle(1000);
+        if (announced)
+            log->settling(GuideLog::Settling::Failed);
+        log->close();
+        const std::string text = readFile(dir.file("g.txt"));
+        const std::size_t lock = text.find("INFO: SET LOCK POSITION"), started = text.find("Settling started");
+        const std::size_t ended = text.find(announced ? "Settling failed" : "Settling complete");
+        ASSERT_NE(started, std::string::npos);
+        ASSERT_NE(ended, std::string::npos);
+        EXPECT_LT(lock, started);
+        EXPECT_EQ(text.find("Settling started", started + 1), std::string::npos) << "written once";
+        // Opening seconds: the rows at 1 s and 2 s after the lock's cycle lie on either side.
+        if (!announced)
+            EXPECT_LT(text.find("\n1,", started), ended);
+        if (!announced)
+            EXPECT_LT(ended, text.find("\n2,", started));
+    }
 }
 
 TEST(GuideLog, RowSignsAndDirectionsFollowWhatWasSent)
@@ -189,10 +228,22 @@ TEST(GuideLog, RowSignsAndDirectionsFollowWhatWasSent)
 
         const Strings row = lastRow(readFile(dir.file("g.txt")));
         ASSERT_EQ(row.size(), 18u);
-        const std::string sx = std::to_string(c.sx) + ".000", sy = std::to_string(c.sy) + ".000";
-        EXPECT_EQ(Strings(row.begin() + 3, row.begin() + 7), (Strings{sx, sy, sx, sy}));  // star minus lock
-        EXPECT_EQ(row[7], *c.raDir ? sx : "0.000");   // guide distance: only what was sent
-        EXPECT_EQ(row[8], *c.decDir ? sy : "0.000");
+        auto text = [](int v) { return std::to_string(v) + ".000"; };
+        const std::string sx = text(c.sx), sy = text(c.sy);
+        // The RA and DEC distances are in the mount's frame: an inversion turns them round.
+        const std::string ra = text(c.invertRa ? -c.sx : c.sx), dec = text(c.invertDec ? -c.sy : c.sy);
+        EXPECT_EQ(Strings(row.begin() + 3, row.begin() + 7), (Strings{sx, sy, ra, dec}));
+        EXPECT_EQ(row[7], *c.raDir ? ra : "0.000");   // guide distance: only what was sent
+        EXPECT_EQ(row[8], *c.decDir ? dec : "0.000");
+        // As the viewer draws them: West against a positive RA distance, South against a positive DEC one.
+        if (*c.raDir)
+            EXPECT_EQ(std::stod(row[5]) > 0, std::string(c.raDir) == "W");
+        if (*c.decDir)
+            EXPECT_EQ(std::stod(row[6]) > 0, std::string(c.decDir) == "S");
+        const std::string mount = "guiding " + std::string(c.sends ? "enabled" : "disabled") +
+                                  ", xAngle = " + (c.invertRa ? "180.0" : "0.0");
+        EXPECT_NE(readFile(dir.file("g.txt")).find(mount), std::string::npos) << mount;
+        EXPECT_NE(readFile(dir.file("g.txt")).find(c.invertDec ? "yAngle = -90.0" : "yAngle = 90.0"), std::string::npos);
         EXPECT_EQ(Strings(row.begin() + 9, row.begin() + 13), (Strings{c.raMs, c.raDir, c.decMs, c.decDir}));
         EXPECT_EQ(lettersSent(rig), std::string(c.raDir) + c.decDir);
     }
