@@ -5,8 +5,10 @@
 #include <QPainter>
 
 #include "core/state.h"
+#include "ui/videomarks.h"
 
-CaptureView::CaptureView(SharedState& state, QWidget* parent) : QWidget(parent), state_(state)
+CaptureView::CaptureView(SharedState& state, QColor lockColour, QWidget* parent)
+    : QWidget(parent), state_(state), lockColour_(lockColour)
 {
     setGeometry(kX, kY, Picture::width, Picture::height);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -16,10 +18,19 @@ CaptureView::CaptureView(SharedState& state, QWidget* parent) : QWidget(parent),
 
 void CaptureView::paintEvent(QPaintEvent*)
 {
+    // The marks go on a copy of the frame, pixel for pixel as they always
+    // looked: the square and the reticle each invert what they cross (where
+    // they cross each other, twice), the lock circle is plain red.
+    Picture shown = state_.picture;
+    videomarks::xorRegionSquare(shown, state_.regionX, state_.regionY);
+    if (state_.reticleOn)
+        videomarks::xorReticle(shown, state_.regionX, state_.regionY);
+    if (state_.graphSuspended)
+        videomarks::drawLockCircle(shown, state_.referenceX, state_.referenceY, lockColour_.rgb() & 0xffffff);
     // The picture's words are 0xffRRGGBB rows: an RGB32 image over the same
-    // memory, with no copy.
-    const QImage frame(reinterpret_cast<const uchar*>(state_.picture.bits.data()), Picture::width,
-                       Picture::height, Picture::width * 4, QImage::Format_RGB32);
+    // memory.
+    const QImage frame(reinterpret_cast<const uchar*>(shown.bits.data()), Picture::width, Picture::height,
+                       Picture::width * 4, QImage::Format_RGB32);
     QPainter p(this);
     p.drawImage(0, 0, frame);
 }

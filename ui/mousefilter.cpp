@@ -52,9 +52,7 @@ bool MouseFilter::eventFilter(QObject* watched, QEvent* event)
         return false;
     if (!dragging_)
         return true;
-    hooks_.removeMarks();
     hooks_.placeRegion(v);
-    hooks_.drawMarks();
     hooks_.livePreview();
     return true;
 }

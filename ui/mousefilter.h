@@ -1,8 +1,8 @@
 // The application's mouse filter: while capture runs, every mouse event over
 // the live video is the video's, whatever window lies under the pointer. A
 // left press there starts dragging the analysis region, which then follows
-// the pointer (centred on it) until a left release inside the video; the old
-// marks are removed, the new ones drawn and the raw region previewed at once.
+// the pointer (centred on it) until a left release inside the video; the
+// video and the raw region are shown again at once.
 // The release of a slew button held down always reaches the button, so that
 // its stop goes out.
 #pragma once
@@ -19,9 +19,7 @@ class MouseFilter : public QObject {
 public:
     struct Hooks {
         std::function<bool()> captureRunning;
-        std::function<void()> removeMarks;
         std::function<void(QPoint video)> placeRegion;  // centre on this video position
-        std::function<void()> drawMarks;
         std::function<void()> livePreview;
         std::function<bool()> slewButtonHeld;
     };

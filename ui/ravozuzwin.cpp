@@ -26,7 +26,6 @@
 #include "ui/mousefilter.h"
 #include "ui/selectwin.h"
 #include "ui/serverhost.h"
-#include "ui/videomarks.h"
 #include "ui/zoomwin.h"
 
 // ---------------------------------------------------------------- TpButton
@@ -161,7 +160,7 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     connect(inhibitDecPlusBox, &QCheckBox::clicked, this, &RavozuzWindow::InhibitPlusToggled);
 
     // The capture window: hidden until the first connection.
-    captureView = new CaptureView(state_, this);
+    captureView = new CaptureView(state_, drawing_.redPen.color(), this);
     captureView->hide();
     acquisitionTimer.setInterval(AcquisitionLoop::kTickMs);
     connect(&acquisitionTimer, &QTimer::timeout, this, &RavozuzWindow::AcquisitionTick);
@@ -170,12 +169,7 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     // (which loads the settings and applies the guiding output).
     MouseFilter::Hooks hooks;
     hooks.captureRunning = [this] { return state_.captureRunning; };
-    hooks.removeMarks = [this] {
-        DrawRegionSquare();
-        DrawOverlays();
-    };
     hooks.placeRegion = [this](QPoint v) { core_.session.placeRegion(v.x(), v.y()); };
-    hooks.drawMarks = hooks.removeMarks;
     hooks.livePreview = [this] {
         captureView->update();
         zoomWindow->DrawLivePreview();
@@ -292,29 +286,11 @@ void RavozuzWindow::AcquisitionTick()
     }
     if (t.darkTaken)
         zoomWindow->ShowDarkState();
-    DrawRegionSquare();
     if (t.cycle)
         zoomWindow->ShowCycle(*t.cycle);
-    DrawOverlays();
     captureView->update();
     if (tickObserver)
         tickObserver(t);
-}
-
-void RavozuzWindow::DrawRegionSquare()
-{
-    videomarks::xorRegionSquare(state_.picture, state_.regionX, state_.regionY);
-    captureView->update();
-}
-
-void RavozuzWindow::DrawOverlays()
-{
-    if (state_.reticleOn)
-        videomarks::xorReticle(state_.picture, state_.regionX, state_.regionY);
-    if (state_.graphSuspended)
-        videomarks::drawLockCircle(state_.picture, state_.referenceX, state_.referenceY,
-                                   drawing_.redPen.color().rgb() & 0xffffff);
-    captureView->update();
 }
 
 void RavozuzWindow::ThresholdUp()

@@ -83,8 +83,6 @@ public:
     // Called at the end of every acquisition tick (the event server).
     std::function<void(const AcquisitionLoop::Tick&)> tickObserver;
     // The XOR marks over the video.
-    void DrawRegionSquare();
-    void DrawOverlays();
 
     // Commands of the threshold and declination-inhibit controls.
     void ThresholdUp();

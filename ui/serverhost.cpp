@@ -42,10 +42,7 @@ void WindowServer::stopCapture()
 
 void WindowServer::placeRegion(int x, int y)
 {
-    // As a drag does: the marks off at the old place, on at the new one.
-    window_.DrawRegionSquare();
-    window_.DrawOverlays();
+    // As a drag does: the video shows the region at its new place.
     core_.session.placeRegion(x, y);
-    window_.DrawRegionSquare();
-    window_.DrawOverlays();
+    window_.captureView->update();
 }

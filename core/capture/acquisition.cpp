@@ -50,6 +50,7 @@ CaptureStatus AcquisitionLoop::connect(int index)
     if (!status.ok)
         return status;
     current_ = &driver;
+    frames_ = measuredFrame_ = 0;
     state_.lastAnalysisTime = state_.clock.nowMs();
     state_.captureRunning = true;
     return status;
@@ -69,7 +70,7 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
     if (current_) {
         t.grab = current_->grab(state_.picture, t.error);
         if (t.grab == GrabStatus::NewFrame) {
-            lastFrame_.bits = state_.picture.bits;
+            ++frames_;
             const int64_t age = current_->frameAgeUs();
             frameExposedUs_ = state_.clock.nowUs() - std::max<int64_t>(age, 0);
         } else if (t.grab == GrabStatus::Lost) {
@@ -81,10 +82,16 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         t.darkTaken = true;
     }
     const int64_t now = state_.clock.nowMs();
-    const bool frameAfterCorrection = !current_ || frameExposedUs_ >= session_.correctionEndsUs();
-    if (now - state_.lastAnalysisTime > kCycleMs && frameAfterCorrection) {
+    // Without a camera nothing new ever comes: no cycle measures the last
+    // picture again.
+    const bool newFrame = current_ && frames_ != measuredFrame_;
+    const bool frameAfterCorrection = frameExposedUs_ >= session_.correctionEndsUs();
+    if (now - state_.lastAnalysisTime > kCycleMs && newFrame && frameAfterCorrection) {
         state_.lastAnalysisTime = now;
+        measuredFrame_ = frames_;
         t.cycle = &session_.measureCycle(state_.picture.view());
     }
     return t;
 }
+
+const Picture& AcquisitionLoop::lastFrame() const { return state_.picture; }

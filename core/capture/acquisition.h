@@ -1,9 +1,10 @@
 // The acquisition loop: the one loop of the guider. Every tick grabs the
 // freshest frame of the connected capture driver into the screen picture,
 // takes an armed dark frame from it, and runs a measurement cycle when more
-// than 1000 ms have passed since the last one. The main window's 200 ms timer
-// and the headless guider drive the same object; the window draws its marks
-// around it. Connecting a driver ("Source") is here too, so the windows and
+// than 1000 ms have passed since the last one, on a frame no cycle measured
+// yet. The screen picture holds only what the camera gave: the window paints
+// its marks over it when it shows it. The main window's 200 ms timer and the
+// headless guider drive the same object. Connecting a driver ("Source") is here too, so the windows and
 // the command line choose and connect cameras the same way.
 #pragma once
 
@@ -55,15 +56,16 @@ public:
         const CycleResult* cycle = nullptr;  // a measurement cycle ran
     };
     // One tick: grab, the armed dark frame, the measurement cycle when due:
-    // more than 1000 ms after the last one, and on a frame whose exposure
-    // began after the last correction's pulses were over (a camera with
-    // long exposures may have to wait a tick or more for one).
+    // more than 1000 ms after the last one, on a frame that came since the
+    // last cycle (a camera exposing for seconds gives one every few ticks),
+    // and whose exposure began after the last correction's pulses were over
+    // (a camera with long exposures may have to wait a tick or more for one).
     // A camera lost while running is disconnected (captureRunning false); the
     // picture keeps its last frame.
     Tick tick();
 
-    // The frame as grabbed, before any mark was drawn over the picture.
-    const Picture& lastFrame() const { return lastFrame_; }
+    // The frame as the camera gave it.
+    const Picture& lastFrame() const;
 
 private:
     SharedState& state_;
@@ -72,6 +74,7 @@ private:
     CaptureDriverList drivers_;
     bool scanned_ = false;
     CaptureDriver* current_ = nullptr;
-    Picture lastFrame_;
     int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
+    uint64_t frames_ = 0;         // frames grabbed since the connection
+    uint64_t measuredFrame_ = 0;  // the frame the last cycle measured
 };

@@ -179,31 +179,46 @@ TEST_F(MainLoopTest, SourceListsNineEntriesAndConnectsOrSaysPasDeCamera)
     EXPECT_EQ(messages.size(), 1u);
 }
 
-TEST_F(MainLoopTest, TickDrawsTheSquareAndTheReticleByXorAndMeasuresOnceASecond)
+TEST_F(MainLoopTest, MarksArePaintedOverTheFrameNeverIntoIt)
 {
     open(VirtualLeds, "noise=0,seeing=0,hot_pixels=0");
     source(0);
     run(200);
-    // The square's top line one pixel above the region, inverted.
-    const Picture withMarks = state.picture;
-    window->DrawRegionSquare();  // drawn again: removed
-    const uint32_t plain = state.picture.at(150, 69);
-    EXPECT_EQ(withMarks.at(150, 69) ^ 0x00ffffff, plain);
-    EXPECT_EQ(withMarks.at(109, 120) ^ 0x00ffffff, state.picture.at(109, 120));
-    EXPECT_EQ(withMarks.at(211, 171) ^ 0x00ffffff, state.picture.at(211, 171));
-    window->DrawRegionSquare();
+    const auto shown = [this] { return window->captureView->grab().toImage(); };
+    const auto inverted = [](const Picture& frame, const QImage& image, int x, int y) {
+        return (frame.at(x, y) ^ 0x00ffffff) == (image.pixel(x, y) | 0xff000000u);
+    };
+    // The square's lines one pixel outside the region, inverted on the screen.
+    QImage image = shown();
+    EXPECT_TRUE(inverted(state.picture, image, 150, 69));
+    EXPECT_TRUE(inverted(state.picture, image, 109, 120));
+    EXPECT_TRUE(inverted(state.picture, image, 211, 171));
+    EXPECT_EQ(image.pixel(150, 100), state.picture.at(150, 100));
 
-    // "Mire": the reticle crosses the region at its centre after the cycle.
+    // "Mire" and a suspended guiding: the reticle through the region's
+    // centre (crossing itself twice) and the red lock circle, on the screen;
+    // the picture every cycle measures stays the camera's.
     QTest::mouseClick(window->zoomWindow->findChild<QCheckBox*>("449"), Qt::LeftButton);
     EXPECT_TRUE(state.reticleOn);
-    run(1200);
-    const Picture ticked = state.picture;
-    window->DrawOverlays();
-    EXPECT_EQ(ticked.at(160, 5) ^ 0x00ffffff, state.picture.at(160, 5));
-    EXPECT_EQ(ticked.at(5, 120) ^ 0x00ffffff, state.picture.at(5, 120));
-    EXPECT_EQ(ticked.at(160, 120), state.picture.at(160, 120));  // crossed twice
-    window->DrawOverlays();
-    EXPECT_EQ(state.population > 0, true);
+    core->session.startTracking();
+    core->session.suspend();
+    for (int i = 0; i < 8; ++i) {
+        run(200);
+        EXPECT_EQ(state.picture.bits, core->acquisition.lastFrame().bits);
+        image = shown();
+        EXPECT_TRUE(inverted(state.picture, image, 160, 5));
+        EXPECT_TRUE(inverted(state.picture, image, 5, 120));
+        EXPECT_EQ(image.pixel(5, 5), state.picture.at(5, 5));
+        EXPECT_EQ(image.pixel(160, 120), state.picture.at(160, 120)) << "crossed twice";
+        EXPECT_EQ(image.pixel(state.referenceX + 5, state.referenceY), qRgb(255, 0, 0));
+    }
+    // The measured region holds no reticle: its centre column is the sky's,
+    // not a line of inverted pixels.
+    int bright = 0;
+    for (int row = 0; row < 100; ++row)
+        bright += core->session.analysis.zoomFrame[size_t(row) * 100 + 50] > 40;
+    EXPECT_LT(bright, 12);
+    EXPECT_GT(state.population, 0);
 }
 
 TEST_F(MainLoopTest, DraggingTheRegionFollowsThePointerWithinItsBounds)
@@ -226,10 +241,9 @@ TEST_F(MainLoopTest, DraggingTheRegionFollowsThePointerWithinItsBounds)
     EXPECT_EQ(state.regionX, 150);
 
     // The square moved with the region at once: no mark left at the old place.
-    const uint32_t before = state.picture.at(150, 99);
-    window->DrawRegionSquare();
-    EXPECT_NE(state.picture.at(150, 99), before);
-    window->DrawRegionSquare();
+    const QImage moved = window->captureView->grab().toImage();
+    EXPECT_EQ(moved.pixel(150, 99), state.picture.at(150, 99) ^ 0x00ffffff);
+    EXPECT_EQ(moved.pixel(2 + 50, 1), state.picture.at(2 + 50, 1));
 
     // Released outside the video: dragging goes on with no button held.
     mouseOnVideo(QEvent::MouseButtonPress, {310, 230}, Qt::LeftButton);

@@ -14,6 +14,7 @@
 #include "qt/guiderhost.h"
 #include "qt/phdclient.h"
 #include "testsupport.h"
+#include "ui/captureview.h"
 #include "ui/ravozuzwin.h"
 #include "ui/serverhost.h"
 #include "ui/zoomwin.h"
@@ -51,8 +52,8 @@ TEST(WindowServer, TheWindowShowsWhatAClientDoes)
         const QJsonArray star = client.call("find_star").toArray();
         ASSERT_EQ(state.regionX, star[0].toInt() - 50);
         ASSERT_NE(state.regionX, oldX);
-        const Picture& frame = host.core.acquisition.lastFrame();
-        const auto marked = [&](int x, int y) { return state.picture.at(x, y) != frame.bits[size_t(y * 320 + x)]; };
+        const QImage shown = window.captureView->grab().toImage();
+        const auto marked = [&](int x, int y) { return (shown.pixel(x, y) | 0xff000000u) != state.picture.at(x, y); };
         EXPECT_TRUE(marked(state.regionX + 50, state.regionY - 1)) << "the square's top edge at the new place";
         EXPECT_FALSE(marked(oldX + 50, oldY - 1)) << "nothing left at the old place";
 

@@ -30,6 +30,9 @@ public:
             error = "/dev/video0: No such device";
             return GrabStatus::Lost;
         }
+        if (++grabs % every != 0)
+            return GrabStatus::NoFrame;
+        ++delivered;
         picture.fill(0x101010);
         for (int j = -1; j <= 1; ++j)  // a small star at (161, 120)
             for (int i = -1; i <= 1; ++i)
@@ -40,6 +43,9 @@ public:
     std::string refuse;
     bool lost = false;
     int64_t ageUs = -1;
+    int every = 1;      // a frame every that many grabs
+    int grabs = 0;
+    int delivered = 0;
 
 private:
     bool connected_ = false;
@@ -125,6 +131,36 @@ TEST(AcquisitionLoop, CameraLostKeepsThePictureAndCanReconnect)
     camera->lost = false;
     EXPECT_TRUE(loop.connect(1).ok);
     EXPECT_EQ(loop.tick().grab, GrabStatus::NewFrame);
+}
+
+// A camera slower than the cycle (an INDI camera exposing for 2 s, a
+// webcam skipping frames): each cycle measures a frame no cycle measured,
+// and none runs before the first frame or once the camera is gone.
+TEST(AcquisitionLoop, NeverMeasuresTheSameFrameTwice)
+{
+    for (const int every : {3, 10}) {
+        SCOPED_TRACE(every);
+        CoreRig rig;
+        ScriptedCamera* camera = nullptr;
+        rig.core.acquisition.setScan([&] { return skyAndCamera(rig, camera, ""); });
+        ASSERT_TRUE(rig.core.acquisition.connect(1).ok);
+        camera->every = every;
+        std::vector<int> measured;  // the frame each cycle measured
+        for (int i = 1; i <= 60; ++i) {
+            rig.advanceMs(200);
+            if (rig.core.acquisition.tick().cycle)
+                measured.push_back(camera->delivered);
+        }
+        ASSERT_GE(measured.size(), 60u / std::max(every, 6) - 1);
+        EXPECT_GE(measured.front(), 1);
+        for (size_t i = 1; i < measured.size(); ++i)
+            EXPECT_GT(measured[i], measured[i - 1]) << i;
+        camera->lost = true;
+        rig.advanceMs(2000);
+        EXPECT_FALSE(rig.core.acquisition.tick().cycle);
+        rig.advanceMs(2000);
+        EXPECT_FALSE(rig.core.acquisition.tick().cycle) << "no camera: the last picture is not measured again";
+    }
 }
 
 TEST(StarAcquirer, FindsTheStarMovesTheRegionAndLocksOnceTheThresholdIsLearned)
