@@ -81,19 +81,20 @@ RemoteGuider::RemoteGuider(SharedState& state, GuiderCore& core, CaptureHost& ho
 {
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     uniform_ = [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };
-    periodOpen_ = state_.trackingOn;
     listener_ = core_.session.addListener([this](const SessionEvent& e) { onSession(e); });
     published_ = appState();
 }
 
 RemoteGuider::~RemoteGuider() { core_.session.removeListener(listener_); }
 
+bool RemoteGuider::guiding() const { return state_.trackingOn || state_.graphSuspended; }
+
 AppState RemoteGuider::appState() const
 {
     AppStateInputs in;
     in.capturing = state_.captureRunning;
     in.tracking = state_.trackingOn;
-    in.paused = paused_;
+    in.paused = state_.graphSuspended;
     in.starSelected = selected_;
     in.starLost = starLost_;
     return deriveAppState(in);
@@ -155,7 +156,7 @@ std::vector<QJsonObject> RemoteGuider::catchUpEvents() const
     v.insert(QStringLiteral("OverlapSupport"), true);
     v.insert(QStringLiteral("MsgVersion"), 1);
     out.push_back(v);
-    if (periodOpen_)
+    if (guiding())
         out.push_back(lockEvent());
     if (selected_ && state_.captureRunning)
         out.push_back(starEvent());
@@ -171,8 +172,6 @@ void RemoteGuider::onSession(const SessionEvent& e)
     switch (e.kind) {
     case Kind::Started:
         // "Track" in the window, or the star acquirer of a guide request.
-        periodOpen_ = true;
-        paused_ = false;
         starLost_ = false;
         selected_ = true;
         starX_ = state_.referenceX;
@@ -190,21 +189,15 @@ void RemoteGuider::onSession(const SessionEvent& e)
         }
         break;
     case Kind::Stopped: {
-        const bool was = periodOpen_;
-        periodOpen_ = false;
-        paused_ = false;
         starLost_ = false;
-        if (was)
-            publish(event("GuidingStopped"));
+        publish(event("GuidingStopped"));
         giveUpSettling("guiding stopped");
         break;
     }
     case Kind::Suspended:
-        paused_ = true;
         publish(event("Paused"));
         break;
     case Kind::Resumed:
-        paused_ = false;
         publish(event("Resumed"));
         break;
     case Kind::LockMoved:
@@ -225,14 +218,14 @@ void RemoteGuider::onCycle(const CycleResult& c)
         return;
     ++frame_;
     const Measurement& m = c.measurement;
-    if ((selected_ || periodOpen_) && !m.gated && m.population >= 5 && m.population <= 200) {
+    if ((selected_ || guiding()) && !m.gated && m.population >= 5 && m.population <= 200) {
         starX_ = state_.regionX + m.centroidX;
         starY_ = state_.regionY + m.centroidY;
     }
     if (c.tracking) {
         guideStep(c);
     } else {
-        if (!paused_) {
+        if (!state_.graphSuspended) {
             QJsonObject e = event("LoopingExposures");
             e.insert(QStringLiteral("Frame"), frame_);
             publish(e);
@@ -317,7 +310,7 @@ void RemoteGuider::afterTick(const AcquisitionLoop::Tick& tick)
         a.insert(QStringLiteral("Type"), QStringLiteral("error"));
         publish(a);
         ++holdState_;
-        if (state_.trackingOn || periodOpen_)
+        if (guiding())
             core_.session.stopTracking();
         captureStopped();
         equipmentConnected_ = false;
@@ -412,12 +405,12 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
     plain("get_calibrated", [] { return RpcReply::ok(true); });
     plain("get_dec_guide_mode", [this] { return decGuideMode(); });
     plain("get_lock_position", [this] {
-        return RpcReply::ok(periodOpen_ ? QJsonValue(point(state_.referenceX, state_.referenceY))
+        return RpcReply::ok(guiding() ? QJsonValue(point(state_.referenceX, state_.referenceY))
                                         : QJsonValue(QJsonValue::Null));
     });
     plain("get_lock_shift_enabled", [] { return RpcReply::ok(false); });
     plain("get_lock_shift_params", [] { return RpcReply::ok(QJsonObject{{"enabled", false}}); });
-    plain("get_paused", [this] { return RpcReply::ok(paused_); });
+    plain("get_paused", [this] { return RpcReply::ok(state_.graphSuspended); });
     plain("loop", [this] { return loop(); });
     d.add("find_star", [this](const QJsonValue& p) { return findStar(p); });
     d.add("guide", [this](const QJsonValue& p) { return guide(p); });
@@ -490,7 +483,7 @@ RpcReply RemoteGuider::decGuideMode() const
 RpcReply RemoteGuider::loop()
 {
     // Looping while guiding stops the guiding and keeps the camera going.
-    if (state_.trackingOn || periodOpen_)
+    if (guiding())
         core_.session.stopTracking();
     giveUpSettling("guiding stopped");
     if (const auto why = ensureCapture())
@@ -561,7 +554,7 @@ RpcReply RemoteGuider::findStar(const QJsonValue& params)
             return RpcReply::invalidParams(QStringLiteral("expected roi [x, y, width, height] inside the 320 x 240 frame"));
         roi = r;
     }
-    if (state_.trackingOn || periodOpen_)
+    if (guiding())
         return RpcReply::failed(QStringLiteral("could not find star: guiding is on"));
     if (const auto why = selectStar(roi))
         return RpcReply::failed(*why);
@@ -597,7 +590,7 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
         beginSettling(*settle);
         return RpcReply::ok(0);
     }
-    if (periodOpen_ && paused_) {
+    if (state_.graphSuspended) {
         core_.session.resume();
         beginSettling(*settle);
         return RpcReply::ok(0);
@@ -664,12 +657,12 @@ RpcReply RemoteGuider::setPaused(const QJsonValue& params)
     if (p.has("type") && !p["type"].isString())
         return RpcReply::invalidParams(QStringLiteral("expected string param at index 1"));
     if (*pause) {
-        if (paused_)
+        if (state_.graphSuspended)
             return RpcReply::ok(0);
         if (!state_.trackingOn)
             return RpcReply::failed(QStringLiteral("cannot pause when not guiding"));
         core_.session.suspend();  // as the energy graph's "Suspend"
-    } else if (paused_) {
+    } else if (state_.graphSuspended) {
         core_.session.resume();
     }
     return RpcReply::ok(0);
@@ -681,7 +674,7 @@ RpcReply RemoteGuider::stopCapture()
     // take the star as chosen for a calibration.
     ++holdState_;
     selected_ = false;
-    if (state_.trackingOn || periodOpen_)
+    if (guiding())
         core_.session.stopTracking();
     giveUpSettling("guiding stopped");
     if (state_.captureRunning || core_.acquisition.connected()) {
@@ -698,7 +691,7 @@ RpcReply RemoteGuider::starImage(const QJsonValue& params)
     const QJsonValue size = RpcParams(params, {"size"})["size"];
     if (!size.isUndefined() && (!size.isDouble() || size.toDouble() < 15))
         return RpcReply::invalidParams(QStringLiteral("invalid image size param"));
-    if (!state_.captureRunning || !(selected_ || periodOpen_))
+    if (!state_.captureRunning || !(selected_ || guiding()))
         return RpcReply::failed(QStringLiteral("no star selected"));
     // The whole analysis region, in the grey levels the measurement reads
     // (0 to 63), as 16-bit little-endian values.

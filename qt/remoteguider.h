@@ -62,6 +62,8 @@ private:
         int x = 0, y = 0, width = 0, height = 0;
     };
 
+    // Tracking, or suspended with its lock: the session's state.
+    bool guiding() const;
     void onSession(const SessionEvent& e);
     void onCycle(const CycleResult& c);
     void guideStep(const CycleResult& c);
@@ -106,8 +108,6 @@ private:
     int listener_ = 0;
 
     bool acquiring_ = false;  // guide asked, no lock yet
-    bool periodOpen_ = false; // tracking, or paused with its lock
-    bool paused_ = false;
     bool selected_ = false;
     bool starLost_ = false;
     bool equipmentConnected_ = false;  // set_connected true, or a camera started for a client

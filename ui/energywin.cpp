@@ -83,7 +83,10 @@ void specwin::ResetGraph()
 {
     clearCounters();
     suspendButton_->setText(QStringLiteral("Suspend"));
-    state_.graphSuspended = false;
+    // A suspended guiding is over: tracking stays off, the lock is let go,
+    // and whoever follows the session (the event server) hears of it.
+    if (state_.graphSuspended)
+        session_.stopTracking();
     startTick = state_.clock.nowMs();
 }
 

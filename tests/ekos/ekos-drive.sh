@@ -9,7 +9,7 @@
 # Xvfb with a private D-Bus session bus and a private HOME:
 #   - quorvel serve guides on the INDI CCD Simulator's frames and sends its
 #     corrections to the Telescope Simulator ("INDI (monture)");
-#   - phd2-tap.py sits on port 4400 and hands every line on to quorvel on 4401,
+#   - phd2-tap.py listens on 4400 and hands every line on to quorvel on 4401,
 #     keeping a copy (phd2-traffic.log);
 #   - KStars runs Ekos with a profile "Quorvel" (remote INDI server
 #     localhost:7624, guider PHD2 at localhost:4400), driven over D-Bus.
@@ -19,9 +19,17 @@
 #
 # Exit status 0 only when every step did what Ekos is expected to report.  The
 # logs stay in the directory printed at the start and at the end
-# (EKOS_DRIVE_OUT=DIR chooses it).  Settings (environment):
-#   EKOS_GUIDE_TIMEOUT=180   seconds to wait for "guiding" after a guide call
-#   EKOS_DITHER_TIMEOUT=90   seconds to wait for a dither to settle
+# (EKOS_DRIVE_OUT=DIR chooses it):
+#   summary.txt        the steps, what Ekos said at each, PASS/FAIL
+#   phd2-traffic.log   every JSON-RPC line between Ekos and quorvel
+#   guide-states.txt   the Guide module's states as Ekos signalled them
+#   ekos-guide.log     the guide lines of KStars's own log (kstars-log.txt: all)
+#   quorvel/           quorvel's directory: settings, guide.log, its output
+#   shots/             screenshots of the Ekos window
+# Settings (environment):
+#   EKOS_GUIDE_TIMEOUT=120   seconds to wait for "guiding" after a guide call
+#   EKOS_DITHER_TIMEOUT=120  seconds to wait for a dither to end (Ekos gives
+#                            up on the settle after its DitherTimeout, 45 s)
 #   EKOS_DITHER_PIXELS=2     dither amplitude Ekos asks for (pixels)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -36,31 +44,32 @@ if [ -z "${EKOS_DRIVE_INSIDE:-}" ]; then
         echo "ekos-drive: no quorvel binary at $quorvel" >&2
         exit 2
     fi
-    quorvel=$(cd "$(dirname "$quorvel")" && pwd)/$(basename "$quorvel")
     # What Ekos, the virtual display and the checks need (the real network is
     # still reachable here, not inside the namespace).
     missing=""
-    for p in kstars dbus-x11 xvfb xauth sqlite3 qdbus-qt5 imagemagick xdotool \
-             indi-bin iproute2 python3; do
+    for p in kstars dbus-x11 dbus-bin xvfb xauth sqlite3 qdbus-qt5 libglib2.0-bin \
+             imagemagick xdotool indi-bin iproute2 python3 coreutils; do
         dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
     done
     if [ -n "$missing" ]; then
         echo "ekos-drive: installing$missing" >&2
-        apt-get update -qq >&2 &&
-            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >&2 ||
+        { apt-get update -qq &&
+            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing; } >&2 ||
             { echo "ekos-drive: could not install$missing" >&2; exit 2; }
     fi
     out=${EKOS_DRIVE_OUT:-$(mktemp -d -t ekos-drive.XXXXXX)}
-    mkdir -p "$out"
+    mkdir -p "$out/quorvel"
     out=$(cd "$out" && pwd)
+    # Run a copy: the build may replace the binary while the scenario runs.
+    cp "$quorvel" "$out/quorvel/quorvel" || exit 2
     echo "ekos-drive: logs in $out"
     lab=/work/shared/indi-lab.sh
     [ -x "$lab" ] || lab="$here/../indi/indi-bench.sh"
-    export EKOS_DRIVE_INSIDE=1 EKOS_DRIVE_OUT="$out" EKOS_DRIVE_QUORVEL="$quorvel"
+    export EKOS_DRIVE_INSIDE=1 EKOS_DRIVE_OUT="$out" EKOS_DRIVE_QUORVEL="$out/quorvel/quorvel"
     "$lab" xvfb-run -a -s "-screen 0 1600x1000x24" \
         dbus-run-session --config-file="$here/session-bus.conf" -- bash "$0" >"$out/run.log" 2>&1
     status=$?
-    cat "$out/summary.txt" 2>/dev/null || tail -30 "$out/run.log"
+    [ -s "$out/summary.txt" ] && cat "$out/summary.txt" || tail -30 "$out/run.log"
     echo "ekos-drive: logs in $out"
     exit $status
 fi
@@ -74,8 +83,8 @@ export HOME="$out/home"
 rm -rf "$HOME"
 mkdir -p "$HOME/.config" "$HOME/.local/share" "$out/shots"
 unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR
-GUIDE_TIMEOUT=${EKOS_GUIDE_TIMEOUT:-180}
-DITHER_TIMEOUT=${EKOS_DITHER_TIMEOUT:-90}
+GUIDE_TIMEOUT=${EKOS_GUIDE_TIMEOUT:-120}
+DITHER_TIMEOUT=${EKOS_DITHER_TIMEOUT:-120}
 DITHER_PIXELS=${EKOS_DITHER_PIXELS:-2}
 
 summary="$out/summary.txt"
@@ -89,64 +98,18 @@ pass() { say "  PASS $*"; }
 fail() { say "  FAIL $*"; failed=1; }
 
 cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[$i]}" 2>/dev/null
-    done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
 }
 trap cleanup EXIT
 
 KS=org.kde.kstars
 q() { timeout 60 qdbus "$KS" "$@" 2>&1; }          # one D-Bus call, its answer
+ekos_q() { q /KStars/Ekos "$@"; }
 guide_q() { q /KStars/Ekos/Guide "$@"; }
 
-# Guide states as Ekos 3.6 numbers them (ekos/ekos.h, GuideState).
-guide_states=(IDLE ABORTED CONNECTED DISCONNECTED CAPTURE LOOPING DARK SUBFRAME
-    STAR_SELECT CALIBRATING CALIBRATION_ERROR CALIBRATION_SUCCESS GUIDING SUSPENDED
-    REACQUIRE DITHERING MANUAL_DITHERING DITHERING_ERROR DITHERING_SUCCESS DITHERING_SETTLE)
-guide_status() {
-    local n
-    n=$(guide_q org.kde.kstars.Ekos.Guide.status 2>/dev/null)
-    case $n in
-        '' | *[!0-9]*) echo "?($n)" ;;
-        *) echo "${guide_states[$n]:-$n}" ;;
-    esac
-}
-
-# New lines of the Guide module's log since the last call, oldest first
-# (Ekos keeps them newest first).
-guide_log_seen=0
-guide_log_new() {
-    local all n
-    all=$(guide_q org.kde.kstars.Ekos.Guide.logText 2>/dev/null | tac)
-    n=$(printf '%s\n' "$all" | grep -c .)
-    if [ "$n" -gt "$guide_log_seen" ]; then
-        printf '%s\n' "$all" | grep . | tail -n +"$((guide_log_seen + 1))"
-    fi
-    guide_log_seen=$n
-}
-# Prints the Guide log lines that appeared during a step into the summary.
-report_log() {
-    guide_log_new | sed 's/^/      ekos: /' | tee -a "$summary"
-}
-
-# wait_status SECONDS STATE... : poll the Guide status until it is one of the
-# STATEs; prints the state reached (or the last one seen), 0 if reached.
-wait_status() {
-    local limit=$1 s end
-    shift
-    end=$(($(date +%s) + limit))
-    while :; do
-        s=$(guide_status)
-        for want in "$@"; do
-            [ "$s" = "$want" ] && { echo "$s"; return 0; }
-        done
-        [ "$(date +%s)" -ge "$end" ] && { echo "$s"; return 1; }
-        sleep 0.5
-    done
-}
-
-shot() {   # shot NAME: the whole screen as the user would see it
+shot() {   # shot NAME: the whole screen as the user sees it
     import -window root "$out/shots/$1.png" 2>/dev/null && echo "      screenshot shots/$1.png" >>"$summary"
 }
 
@@ -155,9 +118,9 @@ say "quorvel: $quorvel"
 # The guider's working directory: its settings with the INDI mount as output,
 # the guide log, its standard output and error.
 qdir="$out/quorvel"
-mkdir -p "$qdir"
-(cd "$qdir" && "$quorvel" settings --rewrite >/dev/null) || { fail "quorvel settings --rewrite"; exit 1; }
-python3 - "$qdir/qv185.dat" <<'EOF'
+(cd "$qdir" && rm -f qv185.dat && "$quorvel" settings --rewrite >/dev/null) ||
+    { fail "quorvel settings --rewrite"; exit 1; }
+python3 - "$qdir/qv185.dat" <<'EOF' || { fail "unexpected settings file"; exit 1; }
 import struct, sys
 path = sys.argv[1]
 data = bytearray(open(path, 'rb').read())
@@ -180,7 +143,7 @@ for line in open(sys.argv[1]):
 if [ -z "$source_index" ]; then
     fail "quorvel sources lists no CCD Simulator"; cat "$qdir/sources.txt" >>"$summary"; exit 1
 fi
-say "quorvel sources: CCD Simulator is entry $source_index"
+say "quorvel sources: the CCD Simulator is entry $source_index"
 
 python3 "$here/phd2-tap.py" 4400 4401 "$out/phd2-traffic.log" >"$out/phd2-tap.err" 2>&1 &
 pids+=($!)
@@ -195,12 +158,17 @@ done
 if ! kill -0 "$qpid" 2>/dev/null; then
     fail "quorvel serve ended at once:"; tail -5 "$qdir/serve.err" | tee -a "$summary"; exit 1
 fi
-say "quorvel serve --source $source_index --port 4401 runs (tap on 4400)"
+say "quorvel serve --source $source_index --port 4401 --log guide.log runs (tap on 4400)"
+quorvel_alive() {
+    kill -0 "$qpid" 2>/dev/null && return 0
+    fail "quorvel serve is gone: $(tail -1 "$qdir/serve.err")"
+    return 1
+}
 
 # ---------------------------------------------------------------------------
-# KStars: options before its first start (no startup wizard, no Ekos Live, no
-# wallet, logs to a file with the guide module verbose, PHD2 on 4400).
-cat >"$HOME/.config/kstarsrc" <<'RC'
+# KStars: options before its first start (no startup wizard, no Ekos Live,
+# logs to a file with the guide module verbose, PHD2 on 4400).
+cat >"$HOME/.config/kstarsrc" <<RC
 [GUI]
 RunStartupWizard=false
 
@@ -211,7 +179,6 @@ RegularLogging=true
 LogToFile=true
 LogToDefault=true
 GuideLogging=true
-INDILogging=false
 
 [Ekos]
 AutoStartEkosLive=false
@@ -226,15 +193,10 @@ EkosWindowHeight=900
 GuiderType=1
 PHD2Host=localhost
 PHD2Port=4400
-DitherFailAbortsAutoGuide=false
+DitherPixels=$DITHER_PIXELS
 
 [FITSViewer]
 useFITSViewer=false
-RC
-cat >"$HOME/.config/kwalletrc" <<'RC'
-[Wallet]
-Enabled=false
-First Use=false
 RC
 
 wait_kstars() {   # wait_kstars SECONDS PATH: until the object PATH answers
@@ -259,7 +221,8 @@ quit_kstars() {
 }
 
 # A first start creates the user database (tables, the "Simulators" profile);
-# the Ekos profile is added to it while KStars is not running.
+# the Ekos profile goes into it while KStars is not running (Ekos reads the
+# profiles once).
 say "KStars $(dpkg-query -W -f '${Version}' kstars 2>/dev/null): first start (user database)"
 if ! start_kstars init; then
     fail "KStars did not come up on D-Bus"; tail -20 "$out/kstars-init.out" >>"$summary"; exit 1
@@ -270,6 +233,7 @@ db="$HOME/.local/share/kstars/userdb.sqlite"
 sqlite3 "$db" <<'SQL' || { fail "cannot write the Ekos profile into $db"; exit 1; }
 DELETE FROM driver WHERE profile IN (SELECT id FROM profile WHERE name = 'Quorvel');
 DELETE FROM profile WHERE name = 'Quorvel';
+-- guidertype 1 = PHD2; a host means a remote INDI server (none is started)
 INSERT INTO profile (name, host, port, autoconnect, guidertype, guiderhost, guiderport, indihub, portselector)
     VALUES ('Quorvel', 'localhost', 7624, 1, 1, 'localhost', 4400, 0, 0);
 INSERT INTO driver (label, role, profile) SELECT 'Telescope Simulator', 'Mount', id FROM profile WHERE name = 'Quorvel';
@@ -283,26 +247,30 @@ if ! start_kstars main; then
 fi
 
 # ---------------------------------------------------------------------------
+comm_states=(Idle Pending Success Error)
+comm() { local n; n=$(ekos_q "org.kde.kstars.Ekos.$1"); echo "${comm_states[$n]:-$n}"; }
+
+# New lines of a module's log (Ekos keeps them newest first) since the last
+# call for that module, oldest first.  The count lives in a file: the
+# callers run in subshells.
+log_new() {   # log_new PATH INTERFACE
+    local seen_file="$out/.seen${1//\//_}" all n seen
+    seen=$(cat "$seen_file" 2>/dev/null || echo 0)
+    all=$(q "$1" "$2.logText" | tac | grep .)
+    n=$(printf '%s\n' "$all" | grep -c .)
+    [ "$n" -gt "$seen" ] && printf '%s\n' "$all" | tail -n +"$((seen + 1))"
+    echo "$n" >"$seen_file"
+}
+report_ekos_log() { log_new /KStars/Ekos org.kde.kstars.Ekos | sed 's/^/      ekos: /' | tee -a "$summary"; }
+
 say "step: open Ekos"
 q /kstars/MainWindow_1/actions/show_ekos org.qtproject.Qt.QAction.trigger >/dev/null
 if wait_kstars 60 /KStars/Ekos; then pass "Ekos is on D-Bus"; else fail "no /KStars/Ekos"; exit 1; fi
 sleep 3
 shot 01-ekos-open
-say "  profiles: $(q /KStars/Ekos org.kde.kstars.Ekos.getProfiles | tr '\n' ' ')"
-ekos_q() { q /KStars/Ekos "$@"; }
-comm_states=(Idle Pending Success Error)
-comm() { local n; n=$(ekos_q "org.kde.kstars.Ekos.$1"); echo "${comm_states[$n]:-$n}"; }
-ekos_log_seen=0
-report_ekos_log() {   # new lines of the Ekos manager's log, oldest first
-    local all n
-    all=$(ekos_q org.kde.kstars.Ekos.logText 2>/dev/null | tac | grep .)
-    n=$(printf '%s\n' "$all" | grep -c .)
-    [ "$n" -gt "$ekos_log_seen" ] && printf '%s\n' "$all" | tail -n +"$((ekos_log_seen + 1))" |
-        sed 's/^/      ekos manager: /' | tee -a "$summary"
-    ekos_log_seen=$n
-}
+say "  profiles: $(ekos_q org.kde.kstars.Ekos.getProfiles | tr '\n' ' ')"
 
-say "step: select the profile and start Ekos"
+say "step: select the profile, start Ekos"
 answer=$(ekos_q org.kde.kstars.Ekos.setProfile Quorvel)
 [ "$answer" = true ] && pass "setProfile Quorvel: $answer" || fail "setProfile Quorvel: $answer"
 ekos_q org.kde.kstars.Ekos.start >/dev/null
@@ -323,7 +291,16 @@ for dev in "CCD Simulator" "Telescope Simulator"; do
     [ "$c" = On ] && pass "$dev connected" || fail "$dev not connected ($c)"
 done
 if wait_kstars 30 /KStars/Ekos/Guide; then pass "Guide module on D-Bus"; else fail "no /KStars/Ekos/Guide"; exit 1; fi
-sleep 2
+
+# Every change of the Guide module's state, as Ekos signals it: "epoch number".
+stdbuf -oL gdbus monitor --session --dest "$KS" --object-path /KStars/Ekos/Guide 2>/dev/null |
+    while IFS= read -r line; do
+        case $line in
+            *Guide.newStatus*) echo "$(date +%s.%N) $(sed -E 's/.*newStatus[ (]*([0-9]+).*/\1/' <<<"$line")" ;;
+        esac
+    done >"$out/guide-states.txt" &
+pids+=($!)
+sleep 3
 report_ekos_log
 shot 02-devices-connected
 
@@ -335,7 +312,7 @@ for name in "Optical Trains" "INDI Control Panel" "Tip of the Day"; do
 done
 ekos_win=$(xdotool search --name "^Ekos - " 2>/dev/null | head -1)
 if [ -n "$ekos_win" ]; then
-    xdotool mousemove --window "$ekos_win" 577 32 click 1 mousemove 1500 980
+    xdotool mousemove --window "$ekos_win" 577 32 click 1 mousemove 1590 990
     sleep 1
 fi
 shot 03-guide-tab
@@ -345,115 +322,118 @@ shot 03-guide-tab
 # east of the meridian at DEC +30 (the site is at 0, 0: the local sidereal
 # time is Greenwich's).
 say "step: mount tracking at DEC +30, one hour east of the meridian"
-ra=$(python3 -c 'import time; print((18.697374558 + 24.06570982441908 * (time.time() / 86400 - 10957.5) + 1) % 24)')
+ra=$(python3 -c 'import time; print("%.5f" % ((18.697374558 + 24.06570982441908 * (time.time() / 86400 - 10957.5) + 1) % 24))')
 indi_setprop -t 5 "Telescope Simulator.TELESCOPE_TRACK_STATE.TRACK_ON=On" &&
     indi_setprop -t 5 "Telescope Simulator.ON_COORD_SET.SYNC=On" &&
     indi_setprop -t 5 "Telescope Simulator.EQUATORIAL_EOD_COORD.RA;DEC=$ra;30" &&
     indi_eval -t 10 -w 'abs("Telescope Simulator.EQUATORIAL_EOD_COORD.DEC" - 30) < 0.001' >/dev/null &&
-    pass "tracking, RA $ra DEC 30" || fail "could not set up the mount"
-sleep 3    # a few frames at the new position before anyone picks a star
+    pass "tracking, synced to RA $ra DEC 30" || fail "could not set up the mount"
+sleep 5    # a few frames at the new position before a star is picked
 
-# Every change of the Guide module's state, as D-Bus signals: "epoch number".
-dbus-monitor "type='signal',interface='org.kde.kstars.Ekos.Guide',member='newStatus'" 2>/dev/null |
-    awk '/^signal/ { split($2, t, "="); when = t[2] } /^ *int32 / { print when, $2; fflush() }' \
-        >"$out/guide-states.txt" &
-pids+=($!)
-sleep 1
+# ---------------------------------------------------------------------------
+guide_states=(IDLE ABORTED CONNECTED DISCONNECTED CAPTURE LOOPING DARK SUBFRAME
+    STAR_SELECT CALIBRATING CALIBRATION_ERROR CALIBRATION_SUCCESS GUIDING SUSPENDED
+    REACQUIRE DITHERING MANUAL_DITHERING DITHERING_ERROR DITHERING_SUCCESS DITHERING_SETTLE)
+state_name() { case $1 in '' | *[!0-9]*) echo "?($1)" ;; *) echo "${guide_states[$1]:-$1}" ;; esac; }
+guide_status() { state_name "$(guide_q org.kde.kstars.Ekos.Guide.status)"; }
 states_seen() { wc -l <"$out/guide-states.txt"; }
-# The states signalled since line $1 of guide-states.txt, by name.
-states_since() {
-    tail -n +"$(($1 + 1))" "$out/guide-states.txt" | while read -r _ n; do
-        printf '%s ' "${guide_states[$n]:-$n}"
-    done
+states_since() {   # the states signalled after line $1 of guide-states.txt
+    tail -n +"$(($1 + 1))" "$out/guide-states.txt" | while read -r _ n; do printf ' %s' "$(state_name "$n")"; done
 }
-# wait_signal MARK SECONDS STATE...: until one of STATEs is signalled after MARK
-wait_signal() {
-    local mark=$1 limit=$2 end s
+wait_signal() {   # wait_signal MARK SECONDS STATE...: one of STATEs signalled after MARK
+    local mark=$1 end=$(($(date +%s) + $2)) s want
     shift 2
-    end=$(($(date +%s) + limit))
     while :; do
         for s in $(states_since "$mark"); do
             for want in "$@"; do [ "$s" = "$want" ] && return 0; done
         done
         [ "$(date +%s)" -ge "$end" ] && return 1
+        kill -0 "$qpid" 2>/dev/null || return 1
         sleep 0.5
     done
 }
-# step_end: the states signalled and the Guide log of the step just done.
-step_end() {
-    local seen
-    seen=$(states_since "$1")
-    say "  states: ${seen:-(none)}; now $(guide_status)"
-    report_log
+guide_log_new() { log_new /KStars/Ekos/Guide org.kde.kstars.Ekos.Guide; }
+step_report() {   # step_report MARK LOG: the states and Guide log lines of a step
+    say "  states:$(states_since "$1"); status now $(guide_status)"
+    [ -n "$2" ] && sed 's/^/      ekos: /' <<<"$2" | tee -a "$summary"
 }
-guide_log_new >/dev/null   # what the Guide module said before the scenario
-report_log_all() { guide_q org.kde.kstars.Ekos.Guide.logText | tac | sed 's/^/      ekos: /' | tee -a "$summary"; }
-say "  Guide module so far (the guider connects by itself with the devices):"
-report_log_all
-say "  Guide status $(guide_status)"
 
-# ---------------------------------------------------------------------------
+say "step: the guider, as Ekos connected it with the devices"
+log=$(guide_log_new)
+step_report 0 "$log"
+quorvel_alive
+
 say "step: connectGuider"
 mark=$(states_seen)
 answer=$(guide_q org.kde.kstars.Ekos.Guide.connectGuider)
-wait_signal "$mark" 20 CONNECTED >/dev/null
+wait_signal "$mark" 10 CONNECTED
+sleep 2
 st=$(guide_status)
+log=$(guide_log_new)
+# false means "nothing to do": Ekos had connected it already
 case $st in
-    CONNECTED | IDLE) pass "connectGuider answered $answer, status $st" ;;
-    *) fail "connectGuider answered $answer, status $st" ;;
+    CONNECTED | IDLE | LOOPING) pass "connectGuider answered $answer; status $st" ;;
+    *) fail "connectGuider answered $answer; status $st" ;;
 esac
-step_end "$mark"
+step_report "$mark" "$log"
 
 guide_once() {   # guide_once TAG
     say "step: guide ($1)"
-    local mark answer
+    local mark answer log
     mark=$(states_seen)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.guide)
-    if wait_signal "$mark" "$GUIDE_TIMEOUT" GUIDING ABORTED DISCONNECTED CALIBRATION_ERROR &&
-        [ "$(guide_status)" = GUIDING ]; then
+    wait_signal "$mark" "$GUIDE_TIMEOUT" GUIDING ABORTED DISCONNECTED CALIBRATION_ERROR
+    sleep 3   # a few guide steps
+    log=$(guide_log_new)
+    if [ "$(guide_status)" = GUIDING ] && grep -q 'Settling complete, Guiding Started' <<<"$log"; then
         pass "guide answered $answer; guiding"
     else
-        fail "guide answered $answer; no guiding within ${GUIDE_TIMEOUT}s"
+        fail "guide answered $answer; not guiding"
     fi
-    step_end "$mark"
+    step_report "$mark" "$log"
+    quorvel_alive
     shot "guide-$1"
 }
 
 dither_once() {   # dither_once N
     say "step: dither $1"
-    local mark answer log
+    local mark answer log seen
     mark=$(states_seen)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.dither)
-    if wait_signal "$mark" "$DITHER_TIMEOUT" DITHERING_SUCCESS DITHERING_ERROR ABORTED DISCONNECTED; then
-        sleep 1
-    fi
+    wait_signal "$mark" "$DITHER_TIMEOUT" DITHERING_SUCCESS DITHERING_ERROR ABORTED DISCONNECTED
+    sleep 1
     log=$(guide_log_new)
-    local seen=" $(states_since "$mark")"
+    seen=" $(states_since "$mark") "
+    # Ekos goes on guiding after a failed settle (DitherFailAbortsAutoGuide
+    # is off) and says so only in its log.
     if [[ $seen == *" DITHERING_SUCCESS "* ]] && [ "$(guide_status)" = GUIDING ] &&
-        ! grep -qiE 'fail|error|no dithering response' <<<"$log"; then
+        ! grep -qiE 'fail|error|no dithering response|lost' <<<"$log"; then
         pass "dither answered $answer; settled, guiding"
     else
-        fail "dither answered $answer; did not settle cleanly"
+        fail "dither answered $answer; did not settle"
     fi
-    say "  states:$seen; now $(guide_status)"
-    [ -n "$log" ] && sed 's/^/      ekos: /' <<<"$log" | tee -a "$summary"
+    step_report "$mark" "$log"
+    quorvel_alive
     shot "dither-$1"
 }
 
 abort_once() {   # abort_once TAG
     say "step: abort ($1)"
-    local mark answer
+    local mark answer st log
     mark=$(states_seen)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.abort)
-    wait_signal "$mark" 20 ABORTED IDLE >/dev/null
-    sleep 3     # Ekos polls the guider every few seconds: see what it makes of it
-    local st
+    wait_signal "$mark" 20 ABORTED IDLE
+    sleep 7     # Ekos asks get_connected every 3 s: see what it makes of the answers
     st=$(guide_status)
-    case $st in
-        ABORTED | IDLE | CONNECTED) pass "abort answered $answer; status $st" ;;
-        *) fail "abort answered $answer; status $st" ;;
-    esac
-    step_end "$mark"
+    log=$(guide_log_new)
+    if [ "$answer" = true ] && { [ "$st" = ABORTED ] || [ "$st" = IDLE ]; } &&
+        ! grep -q 'disconnected' <<<"$log"; then
+        pass "abort answered $answer; status $st, guider still connected"
+    else
+        fail "abort answered $answer; status $st"
+    fi
+    step_report "$mark" "$log"
+    quorvel_alive
     shot "abort-$1"
 }
 
@@ -461,16 +441,17 @@ guide_once 1
 dither_once 1
 dither_once 2
 abort_once 1
-guide_once 2-no-reconnect
+guide_once 2-without-reconnecting
 abort_once 2
 
 # ---------------------------------------------------------------------------
 say "step: stop everything"
 mark=$(states_seen)
 answer=$(guide_q org.kde.kstars.Ekos.Guide.disconnectGuider)
-sleep 2
+sleep 3
+log=$(guide_log_new)
 say "  disconnectGuider answered $answer"
-step_end "$mark"
+step_report "$mark" "$log"
 ekos_q org.kde.kstars.Ekos.disconnectDevices >/dev/null
 sleep 2
 ekos_q org.kde.kstars.Ekos.stop >/dev/null
@@ -478,15 +459,24 @@ sleep 2
 report_ekos_log
 say "  ekosStatus $(comm ekosStatus), indiStatus $(comm indiStatus)"
 quit_kstars
-kill "$qpid" 2>/dev/null
-wait "$qpid" 2>/dev/null
-say "  quorvel serve ended with status $?"
+if kill -0 "$qpid" 2>/dev/null; then
+    kill "$qpid"
+    wait "$qpid"
+    st=$?
+    [ "$st" = 0 ] && pass "quorvel serve ended cleanly on SIGTERM" || fail "quorvel serve ended with status $st on SIGTERM"
+else
+    fail "quorvel serve had already ended: $(tail -1 "$qdir/serve.err")"
+fi
 
-# The logs worth keeping beside the summary.
-cp "$HOME"/.local/share/kstars/logs/*/log_*.txt "$out/" 2>/dev/null
-ls "$out"/log_*.txt >/dev/null 2>&1 && cat "$out"/log_*.txt >"$out/kstars-log.txt"
-grep -h 'PHD2\|Guide\|guide' "$out"/log_*.txt >"$out/ekos-guide.log" 2>/dev/null
-[ -f "$qdir/guide.log" ] && cp "$qdir/guide.log" "$out/guide.log"
+# KStars's own log: the newest file is the run with Ekos (the first start
+# that made the database wrote the other one).
+last=$(ls -t "$HOME"/.local/share/kstars/logs/*/log_*.txt 2>/dev/null | head -1)
+if [ -n "$last" ]; then
+    cp "$last" "$out/kstars-log.txt"
+    grep -a 'ekos.guide\|PHD2' "$last" >"$out/ekos-guide.log"
+fi
+say "  traffic: $(grep -c ' > ' "$out/phd2-traffic.log") requests, $(grep -c '"Event"' "$out/phd2-traffic.log") events"
+say "  methods Ekos called: $(grep -o '"method":"[a-z_]*"' "$out/phd2-traffic.log" | cut -d'"' -f4 | sort | uniq -c | awk '{ printf "%s %s, ", $2, $1 }')"
 
 if [ "$failed" = 0 ]; then say "RESULT: every step succeeded"; else say "RESULT: some steps failed"; fi
 exit "$failed"

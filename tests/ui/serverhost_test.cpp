@@ -66,6 +66,19 @@ TEST(WindowServer, TheWindowShowsWhatAClientDoes)
         EXPECT_EQ(suspend->text(), "Re-start");
         client.call("set_paused", QJsonArray{false});
         EXPECT_EQ(suspend->text(), "Suspend");
+        // "Reset" ends a suspension the client asked for: the server hears it
+        // from the session, and un-pausing afterwards leaves nothing stuck.
+        client.call("set_paused", QJsonArray{true});
+        window.zoomWindow->graphWindow->button(specwin::kResetId)->click();
+        EXPECT_FALSE(client.call("get_paused").toBool());
+        EXPECT_NE(client.call("get_app_state").toString(), "Paused");
+        EXPECT_FALSE(client.next("GuidingStopped").isEmpty());
+        client.call("set_paused", QJsonArray{false});
+        EXPECT_FALSE(client.call("get_paused").toBool());
+        EXPECT_TRUE(client.call("get_lock_position").isNull());
+        client.call("guide", QJsonArray{QJsonObject{{"pixels", 2}, {"time", 1}, {"timeout", 60}}});
+        ASSERT_FALSE(client.next("StartGuiding", tick).isEmpty());
+        EXPECT_EQ(client.call("get_app_state").toString(), "Guiding");
         client.call("stop_capture");
         EXPECT_EQ(track->text(), "Track");
         EXPECT_FALSE(window.acquisitionTimer.isActive());
