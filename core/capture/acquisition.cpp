@@ -70,6 +70,9 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         t.grab = current_->grab(state_.picture, t.error);
         if (t.grab == GrabStatus::NewFrame) {
             lastFrame_.bits = state_.picture.bits;
+            lastValues_ = current_->pictureValues();
+            if (lastValues_ && lastValues_->size() != lastFrame_.bits.size())
+                lastValues_.reset();
             const int64_t age = current_->frameAgeUs();
             frameExposedUs_ = state_.clock.nowUs() - std::max<int64_t>(age, 0);
         } else if (t.grab == GrabStatus::Lost) {

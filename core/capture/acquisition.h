@@ -64,6 +64,9 @@ public:
 
     // The frame as grabbed, before any mark was drawn over the picture.
     const Picture& lastFrame() const { return lastFrame_; }
+    // The camera's own values of that frame (CaptureDriver::pictureValues),
+    // laid out as the picture; nullptr when the camera gives none.
+    const float* lastValues() const { return lastValues_ ? lastValues_->data() : nullptr; }
 
 private:
     SharedState& state_;
@@ -73,5 +76,6 @@ private:
     bool scanned_ = false;
     CaptureDriver* current_ = nullptr;
     Picture lastFrame_;
+    std::shared_ptr<const std::vector<float>> lastValues_;
     int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
 };

@@ -96,6 +96,7 @@ struct IndiCamera::Impl {
     int decodeFailures = 0;
     std::string decodeError;
     PictureOnCamera placed;
+    std::shared_ptr<const std::vector<float>> values;  // of the last picture
 
     // Under the lock. Sending takes only the client's own send lock.
     void requestExposure()
@@ -391,16 +392,25 @@ GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
     }
     // Framing and stretching a frame take a few milliseconds: not under the
     // lock, which INDI's thread takes for every message.
-    const FramedPicture framed =
+    FramedPicture framed =
         framePicture(*frame, framing, cx.value_or(frame->width / 2), cy.value_or(frame->height / 2));
     if (autoLevels)
         levels = autoStretchLevels(framed.values);
     stretchToPicture(framed.values, levels, picture);
 
+    auto values = std::make_shared<const std::vector<float>>(std::move(framed.values));
+
     std::lock_guard lock(d.mutex);
     d.shownLevels = levels;
     d.placed = {framed.originX, framed.originY, framed.scale, frame->width, frame->height};
+    d.values = std::move(values);
     return GrabStatus::NewFrame;
+}
+
+std::shared_ptr<const std::vector<float>> IndiCamera::pictureValues() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->values;
 }
 
 std::vector<CaptureFormat> IndiCamera::formats()

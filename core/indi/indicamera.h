@@ -64,6 +64,10 @@ public:
     // "white" (camera units; setting either turns the automatic levels off).
     std::vector<CaptureControl> controls() override;
     CaptureStatus setControl(const std::string& id, int64_t value) override;
+    std::string exposureControl() const override { return "exposure"; }
+
+    // The framed values of the last picture, before the grey stretch.
+    std::shared_ptr<const std::vector<float>> pictureValues() const override;
 
     PictureOnCamera pictureOnCamera() const;
 
