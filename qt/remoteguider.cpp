@@ -229,7 +229,7 @@ void RemoteGuider::onCycle(const CycleResult& c)
     }
     if (acquiring_) {
         // Locks through the session (Started above) or gives up.
-        if (acquirer_.onCycle(c, core_.acquisition.lastFrame().view()) == StarAcquirer::Step::NotFound) {
+        if (acquirer_.onCycle(c, core_.acquisition.lastFrame().view(), core_.acquisition.lastValues()) == StarAcquirer::Step::NotFound) {
             acquiring_ = false;
             giveUpSettling("could not find a guide star");
         }
@@ -478,16 +478,19 @@ std::optional<QString> RemoteGuider::selectStar(const std::optional<Roi>& roi)
         return QStringLiteral("could not find star: the camera is not running");
     const PixelView whole = core_.acquisition.lastFrame().view();
     PixelView view = whole;
+    const float* values = core_.acquisition.lastValues();  // the camera's own, when it gives them
     int ox = 0, oy = 0;
     if (roi) {
         view.bits = whole.bits + roi->y * whole.stride + roi->x;
         view.width = roi->width;
         view.height = roi->height;
+        if (values)
+            values += roi->y * whole.stride + roi->x;
         ox = roi->x;
         oy = roi->y;
     }
     const bool darkSpot = state_.params->darkSpotGuiding == 1;
-    const auto star = findBrightestStar(view, darkSpot);
+    const auto star = findBrightestStar(view, darkSpot, values);
     if (!star)
         return QStringLiteral("could not find star");
     starX_ = star->x + ox;
