@@ -1,8 +1,8 @@
 // The event server over a real socket, on the simulated sky and the fake
 // clock: a night as N.I.N.A. has it, its guide steps checked against what
-// the mount was sent; refusals with their reasons; the star a camera's own
-// values make the brightest; and the clients that must not disturb the
-// guiding (one too many, one not reading, garbage).
+// the mount was sent; refusals with their reasons; the star, the mount and
+// the exposure as a camera and an output give them; and the clients that
+// must not disturb the guiding (one too many, one not reading, garbage).
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -365,6 +365,55 @@ TEST(EventServer, TheStarChosenIsTheBrightestByTheCamerasValues)
         EXPECT_EQ(s.rig.state.regionX + 50, c.x) << c.request.toStdString();
         EXPECT_EQ(s.rig.state.regionY + 50, c.y) << c.request.toStdString();
     }
+}
+
+// The mount output as it is: an INDI mount connected while its link is up.
+TEST(EventServer, EquipmentSaysWhetherTheIndiMountIsConnected)
+{
+    struct : GuideOutput {
+        void pulse(const AxisPulse&) override {}
+        void slewStart(const SlewCommand&) override {}
+        void slewStop(const SlewCommand&) override {}
+        bool ready() const override { return up; }
+        bool up = false;
+    } indi;
+    ServerRig s;
+    s.rig.state.params->interfaceType = IndiMount;
+    s.rig.core.mount.setOutput(IndiMount, &indi);
+    const QByteArray request = R"({"method":"get_current_equipment","id":1})";
+    EXPECT_EQ(answer(s, request)["result"]["mount"]["connected"], false);
+    indi.up = true;
+    EXPECT_EQ(answer(s, request)["result"]["mount"]["connected"], true);
+}
+
+// The 1000 ms cycle of the simulated sky, or a camera's own exposure among
+// PHD2's durations; every choice in what Ekos lists (all but the first,
+// which it takes for PHD2's "Auto").
+TEST(EventServer, ExposureIsTheCamerasOwnOrTheMeasurementCycle)
+{
+    const auto listed = [](ServerRig& s) {
+        QJsonArray a = answer(s, R"({"method":"get_exposure_durations","id":1})")["result"].toArray();
+        a.removeFirst();
+        return a;
+    };
+    ServerRig sky;
+    EXPECT_EQ(listed(sky), QJsonArray{1000});
+    EXPECT_EQ(answer(sky, R"({"method":"set_exposure","params":[2000],"id":1})")["error"]["message"],
+              "could not set exposure duration: Ciel simulé has no exposure of its own: its frames are measured "
+              "every 1000 ms");
+
+    auto owned = std::make_unique<TwoStarCamera>();
+    TwoStarCamera& camera = *owned;
+    ServerRig s(std::move(owned));
+    s.rig.state.driverIndex = 1;
+    EXPECT_EQ(listed(s), (QJsonArray{10, 20, 50, 100, 200, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000,
+                                     6000, 7000, 8000, 9000, 10000, 15000}));
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":[1500],"id":1})")["result"], 0);
+    EXPECT_EQ(camera.exposureMs, 1500);
+    EXPECT_EQ(answer(s, R"({"method":"get_exposure","id":1})")["result"], 1500);
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":[1502],"id":1})")["error"]["code"], 1);
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":["1s"],"id":1})")["error"]["code"], -32602);
+    EXPECT_EQ(camera.exposureMs, 1500);
 }
 
 namespace {
