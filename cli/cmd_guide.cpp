@@ -216,7 +216,7 @@ int runGuide(const std::vector<std::string>& args)
         }
         if (t.cycle) {
             if (acquirer.looking()) {
-                const StarAcquirer::Step step = acquirer.onCycle(*t.cycle, state.picture.view());
+                const StarAcquirer::Step step = acquirer.onCycle(*t.cycle, state.picture.view(), core.acquisition.lastValues());
                 if (step == StarAcquirer::Step::NotFound) {
                     std::fprintf(stderr, "quorvel guide: no star found in the picture of entry %d\n", o.source);
                     finish(1);

@@ -32,14 +32,16 @@
 namespace {
 
 const char* const kUsage =
-    "quorvel serve [--port P] [--listen ADDR] [--source I] [--log FILE]"
+    "quorvel serve [--port P] [--listen ADDR] [--source I] [--format F] [--log FILE]"
     "   wait for an imaging suite speaking PHD2's protocol on ADDR:P (default 127.0.0.1:4400; port 0 takes "
-    "any free one) and guide as it asks, on camera entry I (default 0) with the settings of qv185.dat here";
+    "any free one) and guide as it asks, on camera entry I (default 0) in its format F as \"Format\" lists "
+    "them, with the settings of qv185.dat here";
 
 struct Options {
     int port = EventServer::kDefaultPort;
     std::string listen = "127.0.0.1";
     int source = 0;
+    std::optional<int> format;
     std::string log;
 };
 
@@ -54,7 +56,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
 {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        const bool valued = a == "--port" || a == "--listen" || a == "--source" || a == "--log";
+        const bool valued = a == "--port" || a == "--listen" || a == "--source" || a == "--format" || a == "--log";
         if (valued && i + 1 >= args.size())
             return a + " needs a value";
         if (a == "--port") {
@@ -72,6 +74,11 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             if (!v)
                 return "--source takes an entry from 0 to 8, not '" + args[i] + "'";
             o.source = *v;
+        } else if (a == "--format") {
+            const auto v = parseInt(args[++i], 0, 1000);
+            if (!v)
+                return "--format takes the number of a format (0 the first), not '" + args[i] + "'";
+            o.format = *v;
         } else if (a == "--log") {
             o.log = args[++i];
             if (o.log.empty())
@@ -84,18 +91,27 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
 }
 
 // The camera of `serve`: the acquisition loop ticked by a timer of its own
-// while a camera is connected.
+// while a camera is connected, in the format of --format each time it is.
 class ServeCapture : public CaptureHost {
 public:
-    ServeCapture(SharedState& state, GuiderCore& core) : state_(state), core_(core)
+    ServeCapture(SharedState& state, GuiderCore& core, std::optional<int> format)
+        : state_(state), core_(core), format_(format)
     {
         ticker.setInterval(AcquisitionLoop::kTickMs);
     }
     CaptureStatus startCapture() override
     {
         const CaptureStatus status = core_.acquisition.connect(state_.driverIndex);
-        if (status.ok)
-            ticker.start();
+        if (!status.ok)
+            return status;
+        if (CaptureDriver* camera = core_.acquisition.connected(); format_ && camera->currentFormat() != *format_) {
+            const CaptureStatus formatted = camera->setFormat(*format_);
+            if (!formatted.ok) {
+                core_.acquisition.disconnect();
+                return CaptureStatus::failure("format " + std::to_string(*format_) + ": " + formatted.error);
+            }
+        }
+        ticker.start();
         return status;
     }
     void stopCapture() override
@@ -110,6 +126,7 @@ public:
 private:
     SharedState& state_;
     GuiderCore& core_;
+    std::optional<int> format_;
 };
 
 int runServe(const std::vector<std::string>& args)
@@ -149,7 +166,19 @@ int runServe(const std::vector<std::string>& args)
         }
     }
 
-    ServeCapture capture(state, core);
+    // A format the camera does not have is said now, not at the client's
+    // first request (the drivers take their format before connecting).
+    if (o.format) {
+        const auto& drivers = core.acquisition.drivers();
+        const CaptureStatus formatted = drivers[size_t(o.source)]->setFormat(*o.format);
+        if (!formatted.ok) {
+            std::fprintf(stderr, "quorvel serve: format %d of entry %d (%s): %s\n", *o.format, o.source,
+                         drivers[size_t(o.source)]->name().c_str(), formatted.error.c_str());
+            return 1;
+        }
+    }
+
+    ServeCapture capture(state, core, o.format);
     RemoteGuider guider(state, core, capture);
     guider.setGuideLog(log.get());
     EventServer server(guider);

@@ -13,10 +13,10 @@ void StarAcquirer::begin(int maxCycles, bool movesRegion)
     movesRegion_ = movesRegion;
 }
 
-bool StarAcquirer::placeRegionOnStar(const PixelView& picture)
+bool StarAcquirer::placeRegionOnStar(const PixelView& picture, const float* values)
 {
     const bool darkSpot = state_.params && state_.params->darkSpotGuiding == 1;
-    const auto star = findBrightestStar(picture, darkSpot);
+    const auto star = findBrightestStar(picture, darkSpot, values);
     if (!star)
         return false;
     const int inX = star->x - state_.regionX;
@@ -26,7 +26,7 @@ bool StarAcquirer::placeRegionOnStar(const PixelView& picture)
     return true;
 }
 
-StarAcquirer::Step StarAcquirer::onCycle(const CycleResult& cycle, const PixelView& picture)
+StarAcquirer::Step StarAcquirer::onCycle(const CycleResult& cycle, const PixelView& picture, const float* values)
 {
     if (!looking_)
         return state_.trackingOn ? Step::Locked : Step::Looking;
@@ -46,6 +46,6 @@ StarAcquirer::Step StarAcquirer::onCycle(const CycleResult& cycle, const PixelVi
     }
     // On the first cycle, and every third one after a miss, look again.
     if (movesRegion_ && (cycles_ == 1 || (cycles_ % 3 == 0 && !starFound)))
-        placeRegionOnStar(picture);
+        placeRegionOnStar(picture, values);
     return Step::Looking;
 }

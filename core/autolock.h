@@ -26,13 +26,15 @@ public:
     // Stops looking (guiding given up before a star was locked).
     void cancel() { looking_ = false; }
 
-    // Called with every measurement cycle (and the picture it measured)
-    // while looking: moves the region, starts tracking, or gives up.
-    Step onCycle(const CycleResult& cycle, const PixelView& picture);
+    // Called with every measurement cycle (and the picture it measured,
+    // with the camera's own values of it when it gives them) while
+    // looking: moves the region, starts tracking, or gives up.
+    Step onCycle(const CycleResult& cycle, const PixelView& picture, const float* values = nullptr);
 
-    // Centres the region on the brightest star when the star is not at
-    // least 10 pixels inside it; false when the picture shows no star.
-    bool placeRegionOnStar(const PixelView& picture);
+    // Centres the region on the brightest star (by the camera's values when
+    // given, findstar.h) when the star is not at least 10 pixels inside it;
+    // false when the picture shows no star.
+    bool placeRegionOnStar(const PixelView& picture, const float* values = nullptr);
 
 private:
     SharedState& state_;

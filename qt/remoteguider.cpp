@@ -18,6 +18,7 @@
 #include "core/measure/measure.h"
 #include "core/server/capturehost.h"
 #include "core/server/dither.h"
+#include "core/server/exposure.h"
 #include "core/settings/tparam.h"
 #include "core/state.h"
 
@@ -235,7 +236,7 @@ void RemoteGuider::onCycle(const CycleResult& c)
     }
     if (acquiring_) {
         // Locks through the session (Started above) or gives up.
-        if (acquirer_.onCycle(c, core_.acquisition.lastFrame().view()) == StarAcquirer::Step::NotFound) {
+        if (acquirer_.onCycle(c, core_.acquisition.lastFrame().view(), core_.acquisition.lastValues()) == StarAcquirer::Step::NotFound) {
             acquiring_ = false;
             giveUpSettling("could not find a guide star");
         }
@@ -374,7 +375,7 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
     plain("get_app_state", [this] { return RpcReply::ok(QString::fromLatin1(appStateName(appState()))); });
     // The equipment stays connected while capture stops: only set_connected
     // false (or a camera lost) disconnects it, as in PHD2.
-    plain("get_connected", [this] { return RpcReply::ok(equipmentConnected_ || state_.captureRunning); });
+    plain("get_connected", [this] { return RpcReply::ok(cameraConnected() || state_.captureRunning); });
     d.add("set_connected", [this](const QJsonValue& p) { return setConnected(p); });
     plain("get_current_equipment", [this] { return equipment(); });
     plain("get_profiles", [] {
@@ -398,8 +399,16 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
         const float scale = usablePixelScale(*state_.params);
         return RpcReply::ok(scale > 0 ? QJsonValue(round3(scale)) : QJsonValue(QJsonValue::Null));
     });
-    plain("get_exposure", [] { return RpcReply::ok(kExposureMs); });
-    plain("get_exposure_durations", [] { return RpcReply::ok(QJsonArray{kExposureMs}); });
+    plain("get_exposure", [this] { return RpcReply::ok(cameraExposure(camera()).ms); });
+    d.add("set_exposure", [this](const QJsonValue& p) { return setExposure(p); });
+    plain("get_exposure_durations", [this] {
+        // PHD2 long listed its "Auto" (-1) first, and Ekos still drops the
+        // first element as that: so it leads, and every real choice shows.
+        QJsonArray list{-1};
+        for (const int ms : cameraExposure(camera()).choicesMs)
+            list.append(ms);
+        return RpcReply::ok(list);
+    });
     plain("get_camera_frame_size", [] { return RpcReply::ok(QJsonArray{Picture::width, Picture::height}); });
     // The gains come from the optics in the settings: there is no calibration run.
     plain("get_calibrated", [] { return RpcReply::ok(true); });
@@ -451,20 +460,47 @@ RpcReply RemoteGuider::setConnected(const QJsonValue& params)
     return stopCapture();
 }
 
-RpcReply RemoteGuider::equipment()
+CaptureDriver* RemoteGuider::camera()
 {
+    if (CaptureDriver* connected = core_.acquisition.connected())
+        return connected;
     const CaptureDriverList& drivers = core_.acquisition.drivers();
     const int i = state_.driverIndex;
-    const bool known = i >= 0 && i < int(drivers.size());
-    const QString camera = QString::fromStdString(known ? drivers[size_t(i)]->name() : std::string("(aucun)"));
+    return i >= 0 && i < int(drivers.size()) ? drivers[size_t(i)].get() : nullptr;
+}
+
+bool RemoteGuider::cameraConnected() const
+{
+    // A client's camera stays connected while its capture is stopped.
+    const CaptureDriver* connected = core_.acquisition.connected();
+    return (connected && connected->connected()) || equipmentConnected_;
+}
+
+RpcReply RemoteGuider::equipment()
+{
+    const CaptureDriver* cam = camera();
+    const QString cameraName = QString::fromStdString(cam ? cam->name() : std::string("(aucun)"));
     const int32_t type = state_.params->interfaceType;
-    // The LED window is always there; the serial outputs need their port open.
-    const bool mountConnected =
-        type == VirtualLeds || ((type == RelayBox || type == Lx200 || type == MeadeEtx) && core_.line.comHandle() >= 0);
+    // The serial outputs need their port open; the LED window is always
+    // there, and an INDI mount is connected while its link is up.
+    const bool serial = type == RelayBox || type == Lx200 || type == MeadeEtx;
+    const bool mountConnected = serial ? core_.line.comHandle() >= 0 : core_.mount.output().ready();
     return RpcReply::ok(QJsonObject{
-        {"camera", QJsonObject{{"name", camera}, {"connected", state_.captureRunning}}},
+        {"camera", QJsonObject{{"name", cameraName}, {"connected", cameraConnected()}}},
         {"mount", QJsonObject{{"name", QString::fromStdString(interfaceName(type))}, {"connected", mountConnected}}},
     });
+}
+
+RpcReply RemoteGuider::setExposure(const QJsonValue& params)
+{
+    const QJsonValue v = RpcParams(params, {"exposure"})["exposure"];
+    const double ms = v.toDouble(-1);
+    if (!v.isDouble() || ms != std::floor(ms) || std::fabs(ms) > 1e9)
+        return RpcReply::invalidParams(QStringLiteral("expected exposure param (milliseconds)"));
+    const CaptureStatus set = setCameraExposure(camera(), int(ms));
+    if (!set.ok)
+        return RpcReply::failed(QStringLiteral("could not set exposure duration: ") + QString::fromStdString(set.error));
+    return RpcReply::ok(0);
 }
 
 RpcReply RemoteGuider::decGuideMode() const
@@ -497,16 +533,19 @@ std::optional<QString> RemoteGuider::selectStar(const std::optional<Roi>& roi)
         return QStringLiteral("could not find star: the camera is not running");
     const PixelView whole = core_.acquisition.lastFrame().view();
     PixelView view = whole;
+    const float* values = core_.acquisition.lastValues();  // the camera's own, when it gives them
     int ox = 0, oy = 0;
     if (roi) {
         view.bits = whole.bits + roi->y * whole.stride + roi->x;
         view.width = roi->width;
         view.height = roi->height;
+        if (values)
+            values += roi->y * whole.stride + roi->x;
         ox = roi->x;
         oy = roi->y;
     }
     const bool darkSpot = state_.params->darkSpotGuiding == 1;
-    const auto star = findBrightestStar(view, darkSpot);
+    const auto star = findBrightestStar(view, darkSpot, values);
     if (!star)
         return QStringLiteral("could not find star");
     starX_ = star->x + ox;

@@ -32,7 +32,6 @@ class GuiderCore;
 class RemoteGuider {
 public:
     static constexpr const char* kVersion = "Quorvel 1.85";
-    static constexpr int kExposureMs = 1000;  // the measurement cycle, as the suites call it
 
     RemoteGuider(SharedState& state, GuiderCore& core, CaptureHost& host);
     ~RemoteGuider();
@@ -71,6 +70,7 @@ private:
     // Methods.
     RpcReply setConnected(const QJsonValue& params);
     RpcReply equipment();
+    RpcReply setExposure(const QJsonValue& params);
     RpcReply decGuideMode() const;
     RpcReply loop();
     RpcReply findStar(const QJsonValue& params);
@@ -80,6 +80,11 @@ private:
     RpcReply stopCapture();
     RpcReply starImage(const QJsonValue& params);
 
+    // The camera the server uses: the one connected, else the entry of
+    // driverIndex (nullptr when there is none).
+    CaptureDriver* camera();
+    // Whether the camera is connected to its device.
+    bool cameraConnected() const;
     // Connects the camera unless it runs; the cause when it cannot.
     std::optional<QString> ensureCapture();
     void captureStopped();

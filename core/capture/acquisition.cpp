@@ -71,6 +71,9 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         t.grab = current_->grab(state_.picture, t.error);
         if (t.grab == GrabStatus::NewFrame) {
             ++frames_;
+            lastValues_ = current_->pictureValues();
+            if (lastValues_ && lastValues_->size() != state_.picture.bits.size())
+                lastValues_.reset();
             const int64_t age = current_->frameAgeUs();
             frameExposedUs_ = state_.clock.nowUs() - std::max<int64_t>(age, 0);
         } else if (t.grab == GrabStatus::Lost) {

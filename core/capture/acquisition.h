@@ -66,6 +66,9 @@ public:
 
     // The frame as the camera gave it.
     const Picture& lastFrame() const;
+    // The camera's own values of that frame (CaptureDriver::pictureValues),
+    // laid out as the picture; nullptr when the camera gives none.
+    const float* lastValues() const { return lastValues_ ? lastValues_->data() : nullptr; }
 
 private:
     SharedState& state_;
@@ -74,6 +77,7 @@ private:
     CaptureDriverList drivers_;
     bool scanned_ = false;
     CaptureDriver* current_ = nullptr;
+    std::shared_ptr<const std::vector<float>> lastValues_;
     int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
     uint64_t frames_ = 0;         // frames grabbed since the connection
     uint64_t measuredFrame_ = 0;  // the frame the last cycle measured

@@ -72,6 +72,21 @@ public:
     // while the mount was still moving from the last correction.
     virtual int64_t frameAgeUs() const { return -1; }
 
+    // The camera's own values of the picture last grabbed, before they
+    // were turned into grey levels (an INDI camera's ADUs, averaged over the
+    // camera pixels each picture pixel covers): Picture::width *
+    // Picture::height of them, top row first, NaN where no camera pixel
+    // falls. Null when the grey picture is all the camera gives (a webcam,
+    // the simulated sky). They tell a bright star from a faint one when the
+    // picture saturates both.
+    virtual std::shared_ptr<const std::vector<float>> pictureValues() const { return nullptr; }
+
+    // The id of the control (controls(), setControl) that is the exposure
+    // of every frame, in milliseconds; "" when frames come at the pace of
+    // the camera's own stream (a webcam, whose exposure control only makes
+    // the picture brighter, and the simulated sky).
+    virtual std::string exposureControl() const { return {}; }
+
     virtual std::vector<CaptureFormat> formats() { return {}; }
     virtual int currentFormat() const { return -1; }
     virtual CaptureStatus setFormat(int /*index*/) { return CaptureStatus::failure("no format to choose"); }

@@ -45,6 +45,8 @@ public:
     // device) when interfaceType chooses it; the outputs on the serial line
     // or the LED window have none.
     virtual OutputStatus open() { return {}; }
+    // Whether that link is up now (an output without one always is).
+    virtual bool ready() const { return true; }
     virtual void pulse(const AxisPulse& p) = 0;
     virtual void slewStart(const SlewCommand& s) = 0;
     virtual void slewStop(const SlewCommand& s) = 0;

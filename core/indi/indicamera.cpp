@@ -82,6 +82,7 @@ struct IndiCamera::Impl {
     std::optional<NumberRange> binning;
     int sensorWidth = 0, sensorHeight = 0;  // CCD_INFO
     // The capture.
+    bool wantsFrames = false;  // from the start of connect() to disconnect()
     bool capturing = false;
     bool lost = false;
     std::string lostWhy;
@@ -96,6 +97,7 @@ struct IndiCamera::Impl {
     int decodeFailures = 0;
     std::string decodeError;
     PictureOnCamera placed;
+    std::shared_ptr<const std::vector<float>> values;  // of the last picture
 
     // Under the lock. Sending takes only the client's own send lock.
     void requestExposure()
@@ -115,10 +117,33 @@ struct IndiCamera::Impl {
         lostWhy = deviceName + ": " + std::move(why);
     }
 
+    // Turns on the upload mode that sends us the frames when the one on
+    // now does not (uploadModeFor); nothing once frames are not wanted.
+    void keepFramesComing(const std::string& modeOn)
+    {
+        std::string ask;
+        {
+            std::lock_guard lock(mutex);
+            if (wantsFrames)
+                ask = uploadModeFor(modeOn);
+        }
+        if (!ask.empty())
+            client.sendSwitches(deviceName, "UPLOAD_MODE", {{ask, true}});
+    }
+
     // On INDI's thread.
     void onEvent(const IndiEvent& e);
     void onFrame(const INDI::Property& p);
 };
+
+std::string uploadModeFor(const std::string& current)
+{
+    if (current == "UPLOAD_LOCAL")
+        return "UPLOAD_BOTH";
+    if (current == "UPLOAD_CLIENT" || current == "UPLOAD_BOTH")
+        return {};
+    return "UPLOAD_CLIENT";
+}
 
 void IndiCamera::Impl::onEvent(const IndiEvent& e)
 {
@@ -156,6 +181,15 @@ void IndiCamera::Impl::onEvent(const IndiEvent& e)
         return;
     }
     const std::string name = p.getName();
+    if (name == "UPLOAD_MODE" && p.getType() == INDI_SWITCH) {
+        // Defined after we connected, or changed by another client: frames
+        // must still come. A refusal (Alert) is not asked again.
+        if (p.getState() != IPS_ALERT) {
+            const auto* on = p.getSwitch()->findOnSwitch();
+            keepFramesComing(on ? on->getName() : "");
+        }
+        return;
+    }
     std::lock_guard lock(mutex);
     if (name == "CONNECTION") {
         const auto* on = p.getSwitch()->findWidgetByName("CONNECT");
@@ -266,6 +300,14 @@ CaptureStatus IndiCamera::connect()
     if (!d.client.device(dev))
         return CaptureStatus::failure("no INDI device \"" + dev + "\" on the server at " + where);
 
+    {
+        std::lock_guard lock(d.mutex);
+        d.wantsFrames = true;
+    }
+    auto notWanted = [&d] {
+        std::lock_guard lock(d.mutex);
+        d.wantsFrames = false;
+    };
     d.client.wantBlobs(dev, kFrameProperty, true);
     d.client.sendSwitches(dev, "CONNECTION", {{"CONNECT", true}, {"DISCONNECT", false}});
     bool refused = false;
@@ -280,6 +322,7 @@ CaptureStatus IndiCamera::connect()
         },
         kDeviceWait);
     if (!ready || refused) {
+        notWanted();
         d.client.wantBlobs(dev, kFrameProperty, false);
         if (!d.client.up())
             return CaptureStatus::failure("the INDI server at " + where + " went away");
@@ -295,7 +338,7 @@ CaptureStatus IndiCamera::connect()
     const auto info = d.client.device(dev);
     auto offers = [&](const char* property) { return info && info->properties.count(property) > 0; };
     if (offers("UPLOAD_MODE"))
-        d.client.sendSwitches(dev, "UPLOAD_MODE", {{"UPLOAD_CLIENT", true}});
+        d.keepFramesComing(info->switchOn.count("UPLOAD_MODE") ? info->switchOn.at("UPLOAD_MODE") : "");
     if (offers("CCD_COMPRESSION"))
         d.client.sendSwitches(dev, "CCD_COMPRESSION", {{"CCD_RAW", true}});
     if (offers("CCD_TRANSFER_FORMAT"))
@@ -321,6 +364,7 @@ void IndiCamera::disconnect()
         if (!d.capturing && !d.lost)
             return;
         wasExposing = d.capturing && d.exposing;
+        d.wantsFrames = false;
         d.capturing = false;
         d.exposing = false;
         d.lost = false;
@@ -391,16 +435,25 @@ GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
     }
     // Framing and stretching a frame take a few milliseconds: not under the
     // lock, which INDI's thread takes for every message.
-    const FramedPicture framed =
+    FramedPicture framed =
         framePicture(*frame, framing, cx.value_or(frame->width / 2), cy.value_or(frame->height / 2));
     if (autoLevels)
         levels = autoStretchLevels(framed.values);
     stretchToPicture(framed.values, levels, picture);
 
+    auto values = std::make_shared<const std::vector<float>>(std::move(framed.values));
+
     std::lock_guard lock(d.mutex);
     d.shownLevels = levels;
     d.placed = {framed.originX, framed.originY, framed.scale, frame->width, frame->height};
+    d.values = std::move(values);
     return GrabStatus::NewFrame;
+}
+
+std::shared_ptr<const std::vector<float>> IndiCamera::pictureValues() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->values;
 }
 
 std::vector<CaptureFormat> IndiCamera::formats()

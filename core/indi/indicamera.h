@@ -38,8 +38,10 @@ public:
     std::string device() const override;  // "indi://localhost:7624/CCD Simulator"
 
     // Connects the server if needed and the device, asks for its frames
-    // (upload to the client, BLOBs on, uncompressed FITS) and starts the
-    // first exposure. Waits at most a few seconds for the device.
+    // (BLOBs on, uncompressed FITS, uploaded to the client: a device that
+    // saves them locally keeps doing so and sends them too, see
+    // uploadModeFor) and starts the first exposure. Waits at most a few
+    // seconds for the device.
     CaptureStatus connect() override;
     // Stops exposing and receiving frames; the device itself stays connected
     // for whoever else uses it.
@@ -64,6 +66,10 @@ public:
     // "white" (camera units; setting either turns the automatic levels off).
     std::vector<CaptureControl> controls() override;
     CaptureStatus setControl(const std::string& id, int64_t value) override;
+    std::string exposureControl() const override { return "exposure"; }
+
+    // The framed values of the last picture, before the grey stretch.
+    std::shared_ptr<const std::vector<float>> pictureValues() const override;
 
     PictureOnCamera pictureOnCamera() const;
 
@@ -72,6 +78,13 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
 };
+
+// The UPLOAD_MODE switch to turn on so that frames come to the client, given
+// the one on now: a device that only saves them (UPLOAD_LOCAL) saves and
+// sends them (UPLOAD_BOTH); one that sends them already (UPLOAD_CLIENT,
+// UPLOAD_BOTH) is left as it is (""); anything else is asked for
+// UPLOAD_CLIENT.
+std::string uploadModeFor(const std::string& current);
 
 // One IndiCamera for each device with the CCD interface on the connection's
 // server, in the order the server lists them; none when no server answers

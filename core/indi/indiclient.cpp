@@ -178,6 +178,10 @@ void IndiClient::note(const INDI::Property& property, bool defined)
             if (auto* element = property.getText()->findWidgetByName("DRIVER_INTERFACE"))
                 info.interfaces = uint16_t(std::strtoul(element->getText(), nullptr, 10));
         }
+        if (property.getType() == INDI_SWITCH) {
+            const auto* on = property.getSwitch()->findOnSwitch();
+            info.switchOn[name] = on ? on->getName() : "";
+        }
         if (name == "CONNECTION" && property.getType() == INDI_SWITCH) {
             auto* on = property.getSwitch()->findWidgetByName("CONNECT");
             info.connected = on && on->getState() == ISS_ON && property.getState() == IPS_OK;
@@ -234,6 +238,7 @@ void IndiClient::removeProperty(INDI::Property property)
         std::lock_guard lock(mutex_);
         if (const auto it = devices_.find(device); it != devices_.end()) {
             it->second.properties.erase(property.getName());
+            it->second.switchOn.erase(property.getName());
             if (std::strcmp(property.getName(), "CONNECTION") == 0)
                 it->second.connected = false;
         }

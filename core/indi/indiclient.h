@@ -52,6 +52,8 @@ public:
         bool connectionAlert = false;     // CONNECTION in the Alert state
         bool blobs = false;               // BLOB reception on for it
         std::set<std::string> properties; // names defined now
+        // Of each switch property defined now, the element on ("" for none).
+        std::map<std::string, std::string> switchOn;
     };
 
     // Connects to host:port within timeoutMs; false when the library could

@@ -33,7 +33,7 @@ public:
     OutputStatus connect();
     OutputStatus open() override { return connect(); }
     // Connected and not lost since.
-    bool ready() const;
+    bool ready() const override;
     // The device in use or last tried ("" before connect()).
     std::string mountName() const;
 

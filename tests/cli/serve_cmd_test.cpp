@@ -1,7 +1,8 @@
 // `quorvel serve` end to end on the simulated sky and the real clock: a
 // night's script (loop, guide and settle, ten settled dithers, pause,
 // resume, stop) from a PHD2 client, then SIGTERM ends it as closing the
-// window does. And the refusals: options, a port already in use.
+// window does. And the refusals: options, a port already in use, a format
+// the camera lacks.
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTcpServer>
@@ -82,6 +83,17 @@ TEST(ServeCommand, APortInUseIsAClearErrorAndExitOne)
     EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
 }
 
+// The format is the camera's: one it does not have is said at the start,
+// not when a client first connects the camera.
+TEST(ServeCommand, AFormatTheCameraLacksEndsItAtTheStart)
+{
+    TempDir dir;
+    const RunResult r = runQuorvel({"serve", "--port", "0", "--format", "1000"}, dir.path(), {"QT_QPA_PLATFORM=none"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("quorvel serve: format 1000 of entry 0 (", 0), 0u) << r.err;
+    EXPECT_EQ(r.out.find("listening"), std::string::npos);
+}
+
 TEST(ServeCommand, BadOptionsAreNamed)
 {
     TempDir dir;
@@ -93,6 +105,7 @@ TEST(ServeCommand, BadOptionsAreNamed)
         {{"serve", "--port"}, "--port needs a value"},
         {{"serve", "--listen", "observatory"}, "--listen takes the IP address of one of this machine's interfaces"},
         {{"serve", "--source", "9"}, "--source takes an entry from 0 to 8, not '9'"},
+        {{"serve", "--format", "whole"}, "--format takes the number of a format (0 the first), not 'whole'"},
         {{"--port", "4401"}, "--port and --listen go with --server"},
         {{"--server", "--port", "http"}, "--port takes a port number from 0 to 65535, not 'http'"},
     };

@@ -23,11 +23,16 @@
 #   summary.txt        the steps, what Ekos said at each, PASS/FAIL
 #   phd2-traffic.log   every JSON-RPC line between Ekos and quorvel
 #   guide-states.txt   the Guide module's states as Ekos signalled them
-#   ekos-guide.log     the guide lines of KStars's own log (kstars-log.txt: all)
+#   ekos-guide.log     the guide module's lines of KStars's debug log
+#                      (kstars-main.out: all of it)
 #   quorvel/           quorvel's directory: settings, guide.log, its output
 #   shots/             screenshots of the Ekos window
 # Settings (environment):
 #   EKOS_GUIDE_TIMEOUT=120   seconds to wait for "guiding" after a guide call
+#   EKOS_GUIDE_SECONDS=30    seconds of guiding before the first dither (and
+#                            10 after each dither, as between exposures)
+#   EKOS_MAX_RMS=10          largest total RMS (arcseconds, as Ekos computes
+#                            it) that counts as guiding
 #   EKOS_DITHER_TIMEOUT=120  seconds to wait for a dither to end (Ekos gives
 #                            up on the settle after its DitherTimeout, 45 s)
 #   EKOS_DITHER_PIXELS=2     dither amplitude Ekos asks for (pixels)
@@ -86,6 +91,8 @@ unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR
 GUIDE_TIMEOUT=${EKOS_GUIDE_TIMEOUT:-120}
 DITHER_TIMEOUT=${EKOS_DITHER_TIMEOUT:-120}
 DITHER_PIXELS=${EKOS_DITHER_PIXELS:-2}
+GUIDE_SECONDS=${EKOS_GUIDE_SECONDS:-30}
+MAX_RMS=${EKOS_MAX_RMS:-10}
 
 summary="$out/summary.txt"
 : >"$summary"
@@ -176,7 +183,7 @@ RunStartupWizard=false
 KStarsFirstRun=false
 VerboseLogging=true
 RegularLogging=true
-LogToFile=true
+LogToFile=false
 LogToDefault=true
 GuideLogging=true
 
@@ -360,6 +367,15 @@ step_report() {   # step_report MARK LOG: the states and Guide log lines of a st
 
 say "step: the guider, as Ekos connected it with the devices"
 log=$(guide_log_new)
+st=$(guide_status)
+grep -q 'External guider connected' <<<"$log" && pass "Ekos connected the guider; status $st" ||
+    fail "Ekos did not connect the guider; status $st"
+# Ekos drops the first element of get_exposure_durations (PHD2 puts a
+# placeholder there) and offers the rest in the Guide tab's exposure box.
+valid=$(grep -o 'Valid Exposure Times: .*' <<<"$log" | tail -1)
+grep -qE 'Auto, .*[1-9]' <<<"$valid" && pass "$valid" || fail "${valid:-no list of exposure times}"
+exposure=$(guide_q org.kde.kstars.Ekos.Guide.exposure)
+[ "$exposure" = 1 ] && pass "Guide tab exposure $exposure s" || fail "Guide tab exposure $exposure s, not 1"
 step_report 0 "$log"
 quorvel_alive
 
@@ -377,30 +393,50 @@ case $st in
 esac
 step_report "$mark" "$log"
 
-guide_once() {   # guide_once TAG
+guide_once() {   # guide_once TAG SECONDS: guide, then go on guiding SECONDS
     say "step: guide ($1)"
-    local mark answer log
+    local mark answer log t0 rms
     mark=$(states_seen)
+    t0=$(date +%s)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.guide)
     wait_signal "$mark" "$GUIDE_TIMEOUT" GUIDING ABORTED DISCONNECTED CALIBRATION_ERROR
-    sleep 3   # a few guide steps
+    sleep 1
     log=$(guide_log_new)
     if [ "$(guide_status)" = GUIDING ] && grep -q 'Settling complete, Guiding Started' <<<"$log"; then
-        pass "guide answered $answer; guiding"
+        pass "guide answered $answer; guiding after $(($(date +%s) - t0)) s"
     else
         fail "guide answered $answer; not guiding"
     fi
     step_report "$mark" "$log"
-    quorvel_alive
-    shot "guide-$1"
+    quorvel_alive || return
+    [ "$(guide_status)" = GUIDING ] || return
+    guide_for "$2" "guide-$1"
+}
+
+guide_for() {   # guide_for SECONDS SHOT: guiding goes on; its RMS as Ekos shows it
+    local mark log rms
+    mark=$(states_seen)
+    sleep "$1"
+    log=$(guide_log_new)
+    rms=$(guide_q org.kde.kstars.Ekos.Guide.axisSigma | tr '\n' ' ')
+    if [ "$(guide_status)" = GUIDING ] && ! grep -qi 'lost' <<<"$log" &&
+        awk -v m="$MAX_RMS" '{ exit !($1 * $1 + $2 * $2 <= m * m) }' <<<"$rms"; then
+        pass "guided $1 s; RMS RA, DEC $rms arcsec"
+    else
+        fail "guided $1 s: status $(guide_status), RMS RA, DEC $rms arcsec"
+    fi
+    step_report "$mark" "$log"
+    shot "$2"
 }
 
 dither_once() {   # dither_once N
     say "step: dither $1"
-    local mark answer log seen
+    local mark answer log seen t0 took
     mark=$(states_seen)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.dither)
+    t0=$(date +%s)
     wait_signal "$mark" "$DITHER_TIMEOUT" DITHERING_SUCCESS DITHERING_ERROR ABORTED DISCONNECTED
+    took=$(($(date +%s) - t0))
     sleep 1
     log=$(guide_log_new)
     seen=" $(states_since "$mark") "
@@ -408,13 +444,14 @@ dither_once() {   # dither_once N
     # is off) and says so only in its log.
     if [[ $seen == *" DITHERING_SUCCESS "* ]] && [ "$(guide_status)" = GUIDING ] &&
         ! grep -qiE 'fail|error|no dithering response|lost' <<<"$log"; then
-        pass "dither answered $answer; settled, guiding"
+        pass "dither answered $answer; settled in $took s, guiding"
     else
-        fail "dither answered $answer; did not settle"
+        fail "dither answered $answer; no clean settle ($took s)"
     fi
     step_report "$mark" "$log"
-    quorvel_alive
     shot "dither-$1"
+    quorvel_alive || return
+    [ "$(guide_status)" = GUIDING ] && guide_for 10 "after-dither-$1"
 }
 
 abort_once() {   # abort_once TAG
@@ -437,11 +474,11 @@ abort_once() {   # abort_once TAG
     shot "abort-$1"
 }
 
-guide_once 1
+guide_once 1 "$GUIDE_SECONDS"
 dither_once 1
 dither_once 2
 abort_once 1
-guide_once 2-without-reconnecting
+guide_once 2-without-reconnecting 10
 abort_once 2
 
 # ---------------------------------------------------------------------------
@@ -468,13 +505,8 @@ else
     fail "quorvel serve had already ended: $(tail -1 "$qdir/serve.err")"
 fi
 
-# KStars's own log: the newest file is the run with Ekos (the first start
-# that made the database wrote the other one).
-last=$(ls -t "$HOME"/.local/share/kstars/logs/*/log_*.txt 2>/dev/null | head -1)
-if [ -n "$last" ]; then
-    cp "$last" "$out/kstars-log.txt"
-    grep -a 'ekos.guide\|PHD2' "$last" >"$out/ekos-guide.log"
-fi
+# KStars's debug log went to its standard error (kstars-main.out).
+grep -a 'ekos.guide' "$out/kstars-main.out" >"$out/ekos-guide.log"
 say "  traffic: $(grep -c ' > ' "$out/phd2-traffic.log") requests, $(grep -c '"Event"' "$out/phd2-traffic.log") events"
 say "  methods Ekos called: $(grep -o '"method":"[a-z_]*"' "$out/phd2-traffic.log" | cut -d'"' -f4 | sort | uniq -c | awk '{ printf "%s %s, ", $2, $1 }')"
 

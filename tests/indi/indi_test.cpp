@@ -47,6 +47,17 @@ bool setProperties(const std::string& assignments)
     return std::system(("indi_setprop -t 5 " + assignments + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// "On" or "Off": an element of a switch property, as another client reads it.
+std::string switchState(const std::string& element)
+{
+    char state[8] = "";
+    if (FILE* p = popen(("indi_getprop -1 -t 1 '" + element + "' 2>/dev/null").c_str(), "r")) {
+        std::fscanf(p, "%7s", state);
+        pclose(p);
+    }
+    return state;
+}
+
 // Polls `done` (which may grab a frame) until it holds or the time is up.
 bool waitUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(10000))
 {
@@ -551,4 +562,27 @@ TEST_F(IndiBench, ADeviceOrServerThatGoesAwayIsLostUntilConnectedAgain)
         const OutputStatus mountAgain = scope.connect();
         EXPECT_TRUE(mountAgain.ok) << mountAgain.error;
     }
+}
+
+// Connecting has the frames sent to us without taking away a copy the user
+// asked the device to save: "local" becomes "both", the others stay.
+TEST_F(IndiBench, ConnectingSendsUsTheFramesAndKeepsTheLocalCopy)
+{
+    prepareSky();
+    camera->disconnect();
+    const struct {
+        std::string before, after;
+    } cases[] = {{"UPLOAD_LOCAL", "UPLOAD_BOTH"}, {"UPLOAD_BOTH", "UPLOAD_BOTH"}, {"UPLOAD_CLIENT", "UPLOAD_CLIENT"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        const std::string mode = kCamera + ".UPLOAD_MODE.";
+        ASSERT_TRUE(setProperties("'" + mode + c.before + "=On'"));
+        ASSERT_TRUE(waitUntil([&] { return switchState(mode + c.before) == "On"; }));
+        ASSERT_TRUE(camera->connect().ok);
+        Picture p;
+        EXPECT_TRUE(frames(p, 2));
+        EXPECT_EQ(switchState(mode + c.after), "On");
+        camera->disconnect();
+    }
+    ASSERT_TRUE(camera->connect().ok);  // back for the tests after this one, in "client"
 }

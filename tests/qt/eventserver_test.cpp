@@ -1,6 +1,7 @@
 // The event server over a real socket, on the simulated sky and the fake
 // clock: a night as N.I.N.A. has it, its guide steps checked against what
-// the mount was sent; refusals with their reasons; and the clients that
+// the mount was sent; refusals with their reasons; the star, the mount and
+// the exposure as a camera and an output give them; and the clients that
 // must not disturb the guiding (one too many, one not reading, garbage).
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,7 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -28,13 +31,17 @@
 namespace {
 
 // The server on a free port over the core rig; the simulated sky is capture
-// entry 0, ticked by the test as `quorvel serve`'s timer ticks it.
+// entry 0 (a camera of the test's may be entry 1), ticked by the test as
+// `quorvel serve`'s timer ticks it.
 struct ServerRig : CaptureHost {
-    ServerRig()
+    explicit ServerRig(std::unique_ptr<CaptureDriver> entry1 = nullptr)
     {
-        rig.core.acquisition.setScan([this] {
+        auto held = std::make_shared<std::unique_ptr<CaptureDriver>>(std::move(entry1));
+        rig.core.acquisition.setScan([this, held] {
             CaptureDriverList list;
             list.push_back(std::make_unique<SimulatedSky>(rig.state, rig.core.channel, "seed=3,drift_x=6,drift_y=-4"));
+            if (*held)
+                list.push_back(std::move(*held));  // scanned once
             while (list.size() < size_t(kCaptureEntries))
                 list.push_back(std::make_unique<NoDriver>());
             return list;
@@ -68,6 +75,45 @@ struct ServerRig : CaptureHost {
     RemoteGuider guider{rig.state, rig.core, *this};
     EventServer server{guider};
 };
+
+// A field as an INDI camera's whole frame reduced shows it: two stars that
+// saturate the picture in 7 x 7 white squares, at (80, 60) and, eight times
+// brighter by the camera's own values, at (240, 180); an exposure of its
+// own, 5 ms to 20 s.
+struct TwoStarCamera : NoDriver {
+    CaptureStatus connect() override { return {}; }
+    bool connected() const override { return true; }
+    GrabStatus grab(Picture& p, std::string&) override
+    {
+        p.fill(0x101010);
+        auto v = std::make_shared<std::vector<float>>(p.bits.size(), 100.0f);
+        for (const auto& [cx, cy, peak] : {std::tuple{80, 60, 5e3f}, std::tuple{240, 180, 4e4f}})
+            for (int i = 0; i < 49; ++i) {
+                const int x = cx - 3 + i % 7, y = cy - 3 + i / 7;
+                p.at(x, y) = 0xffffffff;
+                (*v)[size_t(y * Picture::width + x)] = peak / (1.0f + float(std::hypot(x - cx, y - cy)));
+            }
+        values = std::move(v);
+        return GrabStatus::NewFrame;
+    }
+    std::shared_ptr<const std::vector<float>> pictureValues() const override { return values; }
+    std::string exposureControl() const override { return "exposure"; }
+    std::vector<CaptureControl> controls() override
+    {
+        return {{"exposure", "Pose (s)", CaptureControl::Kind::Integer, 5, 20000, 1, 1000, exposureMs, 0.001, {}}};
+    }
+    CaptureStatus setControl(const std::string&, int64_t ms) override { return exposureMs = ms, CaptureStatus{}; }
+    int64_t exposureMs = 1000;
+    std::shared_ptr<const std::vector<float>> values;
+};
+
+// The answer to one request line.
+QJsonValue answer(ServerRig& s, const QByteArray& request)
+{
+    JsonRpcDispatcher d;
+    s.guider.registerMethods(d);
+    return QJsonDocument::fromJson(d.handleLine(request)).object();
+}
 
 std::function<double()> draws(std::vector<double> values)
 {
@@ -359,6 +405,82 @@ TEST(EventServer, RequestsRefusedWithTheirReason)
         EXPECT_EQ(e.value("message").toString(), c.message) << c.request.toStdString();
         EXPECT_EQ(s.rig.state.captureRunning, c.setup == Looping) << c.request.toStdString();
     }
+}
+
+// Both stars saturate the picture: the brighter by the camera's values is
+// the one guide locks on (as Ekos starts it) and find_star gives, unless a
+// region of interest holds only the other.
+TEST(EventServer, TheStarChosenIsTheBrightestByTheCamerasValues)
+{
+    const struct {
+        QByteArray request;
+        int x, y;
+    } cases[] = {
+        {R"({"method":"guide","params":[{"pixels":1.5,"time":1,"timeout":30}],"id":1})", 240, 180},
+        {R"({"method":"find_star","id":1})", 240, 180},
+        {R"({"method":"find_star","params":{"roi":[20,20,120,100]},"id":1})", 80, 60},
+    };
+    for (const auto& c : cases) {
+        ServerRig s(std::make_unique<TwoStarCamera>());
+        s.rig.state.driverIndex = 1;
+        answer(s, R"({"method":"loop","id":0})");
+        for (int i = 0; i < 6; ++i)
+            s.tick();
+        EXPECT_TRUE(answer(s, c.request)["error"].isUndefined());
+        for (int i = 0; i < 18; ++i)
+            s.tick();
+        EXPECT_EQ(s.rig.state.regionX + 50, c.x) << c.request.toStdString();
+        EXPECT_EQ(s.rig.state.regionY + 50, c.y) << c.request.toStdString();
+    }
+}
+
+// The mount output as it is: an INDI mount connected while its link is up.
+TEST(EventServer, EquipmentSaysWhetherTheIndiMountIsConnected)
+{
+    struct : GuideOutput {
+        void pulse(const AxisPulse&) override {}
+        void slewStart(const SlewCommand&) override {}
+        void slewStop(const SlewCommand&) override {}
+        bool ready() const override { return up; }
+        bool up = false;
+    } indi;
+    ServerRig s;
+    s.rig.state.params->interfaceType = IndiMount;
+    s.rig.core.mount.setOutput(IndiMount, &indi);
+    const QByteArray request = R"({"method":"get_current_equipment","id":1})";
+    EXPECT_EQ(answer(s, request)["result"]["mount"]["connected"], false);
+    indi.up = true;
+    EXPECT_EQ(answer(s, request)["result"]["mount"]["connected"], true);
+}
+
+// The 1000 ms cycle of the simulated sky, or a camera's own exposure among
+// PHD2's durations; every choice in what Ekos lists (all but the first,
+// which it takes for PHD2's "Auto").
+TEST(EventServer, ExposureIsTheCamerasOwnOrTheMeasurementCycle)
+{
+    const auto listed = [](ServerRig& s) {
+        QJsonArray a = answer(s, R"({"method":"get_exposure_durations","id":1})")["result"].toArray();
+        a.removeFirst();
+        return a;
+    };
+    ServerRig sky;
+    EXPECT_EQ(listed(sky), QJsonArray{1000});
+    EXPECT_EQ(answer(sky, R"({"method":"set_exposure","params":[2000],"id":1})")["error"]["message"],
+              "could not set exposure duration: Ciel simulé has no exposure of its own: its frames are measured "
+              "every 1000 ms");
+
+    auto owned = std::make_unique<TwoStarCamera>();
+    TwoStarCamera& camera = *owned;
+    ServerRig s(std::move(owned));
+    s.rig.state.driverIndex = 1;
+    EXPECT_EQ(listed(s), (QJsonArray{10, 20, 50, 100, 200, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000,
+                                     6000, 7000, 8000, 9000, 10000, 15000}));
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":[1500],"id":1})")["result"], 0);
+    EXPECT_EQ(camera.exposureMs, 1500);
+    EXPECT_EQ(answer(s, R"({"method":"get_exposure","id":1})")["result"], 1500);
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":[1502],"id":1})")["error"]["code"], 1);
+    EXPECT_EQ(answer(s, R"({"method":"set_exposure","params":["1s"],"id":1})")["error"]["code"], -32602);
+    EXPECT_EQ(camera.exposureMs, 1500);
 }
 
 namespace {
