@@ -94,20 +94,22 @@ void drawAxes(QPainter& p, const Scales& sc, const QString& unit)
     const QRectF& a = sc.area;
     p.setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
 
+    // Ticks at whole multiples of the step, so that zero is one of them.
     const double vStep = tickStep(2 * sc.extent, 8);
-    for (double v = -sc.extent; v <= sc.extent + vStep / 2; v += vStep) {
+    const int vTicks = int(std::floor(sc.extent / vStep + 1e-9));
+    for (int i = -vTicks; i <= vTicks; ++i) {
+        const double v = i * vStep;
         const double y = sc.y(v);
-        p.setPen(QPen(std::abs(v) < vStep / 2 ? QColor(150, 150, 150) : kGrid, 1));
+        p.setPen(QPen(i == 0 ? QColor(150, 150, 150) : kGrid, 1));
         p.drawLine(QPointF(a.left(), y), QPointF(a.right(), y));
         p.setPen(Qt::black);
-        const QString label = number(std::abs(v) < vStep / 2 ? 0 : v, vStep);
-        p.drawText(QRectF(a.left() - 56, y - 8, 50, 16), Qt::AlignRight | Qt::AlignVCenter, label);
+        p.drawText(QRectF(a.left() - 56, y - 8, 50, 16), Qt::AlignRight | Qt::AlignVCenter, number(v, vStep));
     }
     const double pStep = tickStep(2 * sc.pulseExtent, 8);
-    for (double ms = -sc.pulseExtent; ms <= sc.pulseExtent + pStep / 2; ms += pStep) {
-        p.drawText(QRectF(a.right() + 6, sc.yPulse(ms) - 8, 60, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                   number(std::abs(ms) < pStep / 2 ? 0 : ms, pStep));
-    }
+    const int pTicks = int(std::floor(sc.pulseExtent / pStep + 1e-9));
+    for (int i = -pTicks; i <= pTicks; ++i)
+        p.drawText(QRectF(a.right() + 6, sc.yPulse(i * pStep) - 8, 60, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                   number(i * pStep, pStep));
     const double span = sc.t1 - sc.t0;
     const double tStep = tickStep(span, 10);
     for (double t = std::ceil(sc.t0 / tStep) * tStep; t <= sc.t1 + tStep * 1e-6; t += tStep) {
