@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench package clean
 
 all: build
 
@@ -21,6 +21,10 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure
+
+# The Debian package, in $(BUILD)/package/.
+package: build
+	@cd $(BUILD) && cpack -G DEB --config CPackConfig.cmake >/dev/null && ls "$$PWD"/package/quorvel_*.deb
 
 bench: build
 	@./scripts/run-benchmarks $(BUILD)

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -87,17 +90,28 @@ inline bool opticsUsable(const SharedState& state)
 
 // The QtCore event loop of a command (its timers and sockets; never a
 // display): a QCoreApplication with the program's name as its one argument.
+// A command that draws pictures asks for `drawing`: a QGuiApplication (text
+// needs its fonts) on the offscreen platform, so still no display.
 class CommandLoop {
 public:
-    CommandLoop() : app(argc_, argv_) {}
+    explicit CommandLoop(bool drawing = false) : owned_(make(drawing, argc_, argv_)), app(*owned_) {}
     CommandLoop(const CommandLoop&) = delete;
     CommandLoop& operator=(const CommandLoop&) = delete;
 
 private:
+    static std::unique_ptr<QCoreApplication> make(bool drawing, int& argc, char** argv)
+    {
+        if (!drawing)
+            return std::make_unique<QCoreApplication>(argc, argv);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+
     int argc_ = 1;
     char name_[8] = "quorvel";
     char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QCoreApplication> owned_;
 
 public:
-    QCoreApplication app;
+    QCoreApplication& app;
 };

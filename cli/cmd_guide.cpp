@@ -17,6 +17,8 @@
 #include "cli/cliutil.h"
 #include "cli/commands.h"
 #include "cli/headless.h"
+#include "cli/plotfile.h"
+#include "cli/statusline.h"
 #include "core/autolock.h"
 #include "core/clock.h"
 #include "core/log/guidelog.h"
@@ -24,6 +26,7 @@
 #include "core/photo/photoseries.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
+#include "plot/guideplot.h"
 #include "qt/guiderhost.h"
 #include "qt/signalwatch.h"
 
@@ -31,10 +34,10 @@ namespace {
 
 const char* const kUsage =
     "quorvel guide [--seconds N] [--source I] [--format F] [--log FILE] [--unguided] "
-    "[--photo BASE --photo-every SECONDS]   guide without a display on camera entry I (default 0; the "
+    "[--photo BASE --photo-every SECONDS] [--plot FILE]   guide without a display on camera entry I (default 0; the "
     "simulated sky without a camera), in its format F as \"Format\" lists them, for N "
     "seconds (default 60) with the settings of qv185.dat here; one JSON line per measurement cycle, then "
-    "a summary";
+    "a summary; --plot: the graph of the run in FILE (.png or .svg) at its end";
 
 struct Options {
     int seconds = 60;
@@ -44,6 +47,7 @@ struct Options {
     bool unguided = false;
     std::string photoBase;
     std::optional<int> photoEvery;
+    std::string plot;
 };
 
 int usageError(const std::string& why)
@@ -58,7 +62,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool valued = a == "--seconds" || a == "--source" || a == "--log" || a == "--photo" ||
-                            a == "--photo-every" || a == "--format";
+                            a == "--photo-every" || a == "--format" || a == "--plot";
         if (valued && i + 1 >= args.size())
             return a + " needs a value";
         if (a == "--seconds") {
@@ -80,6 +84,10 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             o.log = args[++i];
             if (o.log.empty())
                 return "--log needs a file name";
+        } else if (a == "--plot") {
+            o.plot = args[++i];
+            if (!isPlotPath(o.plot))
+                return "--plot takes a file name ending in .png or .svg, not '" + o.plot + "'";
         } else if (a == "--unguided") {
             o.unguided = true;
         } else if (a == "--photo") {
@@ -109,7 +117,7 @@ int runGuide(const std::vector<std::string>& args)
     SteadyClock clock;
     SharedState state(clock);
     loadParams(state);
-    CommandLoop loop;
+    CommandLoop loop(!o.plot.empty());
     QCoreApplication& app = loop.app;
 
     GuiderHost host(state);
@@ -143,10 +151,17 @@ int runGuide(const std::vector<std::string>& args)
             return usageError("--photo " + o.photoBase + ": " + baseCheckMessage(check, Language::English));
     }
 
+    // The graph is drawn from the run's guide log: the one asked for, from
+    // where this run starts in it, or one of its own.
+    RunLogForPlot plotLog(o.plot, o.log);
+    if (!plotLog.error().empty()) {
+        std::fprintf(stderr, "quorvel guide: %s\n", plotLog.error().c_str());
+        return 1;
+    }
     std::unique_ptr<GuideLog> log;
-    if (!o.log.empty()) {
+    if (!plotLog.path().empty()) {
         std::string error;
-        log = GuideLog::openFor(o.log, core.session, state, error);
+        log = GuideLog::openFor(plotLog.path(), core.session, state, error);
         if (!log) {
             std::fprintf(stderr, "quorvel guide: %s\n", error.c_str());
             return 1;
@@ -175,6 +190,7 @@ int runGuide(const std::vector<std::string>& args)
     StarAcquirer acquirer(state, core.session);
     acquirer.begin();
     GuideRunStats stats;
+    StatusLine status(stderr);
     int64_t trackingStartUs = 0;
     int64_t endMs = 0;
     int exitCode = 0;
@@ -187,6 +203,7 @@ int runGuide(const std::vector<std::string>& args)
         finished = true;
         exitCode = code;
         ticker.stop();
+        status.end();
         if (state.trackingOn || state.graphSuspended)
             core.session.stopTracking();
         if (trackingStartUs != 0 || code == 0)
@@ -194,6 +211,7 @@ int runGuide(const std::vector<std::string>& args)
         app.exit(code);
     };
     SignalWatch watch([&](int sig) {
+        status.end();
         std::fprintf(stderr, "quorvel guide: %s, ending the run\n", strsignal(sig));
         finish(0);
     });
@@ -230,6 +248,8 @@ int runGuide(const std::vector<std::string>& args)
                 const double tS = double(t.cycle->timeUs - trackingStartUs) / 1e6;
                 printLine(cycleJson(*t.cycle, tS, state.params->interfaceType));
                 stats.add(*t.cycle, tS);
+                status.cycle(*t.cycle, tS, stats.summary(), state.params->interfaceType,
+                             usablePixelScale(*state.params));
             }
         }
         if (endMs != 0 && clock.nowMs() >= endMs)
@@ -238,7 +258,12 @@ int runGuide(const std::vector<std::string>& args)
     ticker.start(AcquisitionLoop::kTickMs);
     app.exec();
 
-    endHeadlessRun("quorvel guide", state, core, log.get(), o.log);
+    endHeadlessRun("quorvel guide", state, core, log.get(), plotLog.path());
+    if (!o.plot.empty() && trackingStartUs != 0) {
+        const int plotted = writeLogPlots("quorvel guide", plotLog.text(), "the run", o.plot, std::nullopt);
+        if (exitCode == 0 && plotted != 0)
+            exitCode = 1;
+    }
     return exitCode;
 }
 

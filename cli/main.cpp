@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/version.h"
 #include "ui/gui_qt.h"
 
 namespace {
@@ -18,7 +19,8 @@ std::vector<CommandEntry>& registry()
 
 void printUsage(FILE* out)
 {
-    std::fprintf(out, "usage: quorvel [--log FILE] [--server [--port P] [--listen ADDR]]\n"
+    std::fprintf(out, "usage: quorvel --version       the version and the build's git revision\n"
+                      "       quorvel [--log FILE] [--server [--port P] [--listen ADDR]]\n"
                       "                                open the guider (--log: write a guide log in PHD2's format;\n"
                       "                                --server: let imaging suites drive it as PHD2, on ADDR:P,\n"
                       "                                default 127.0.0.1:4400)\n");
@@ -38,6 +40,10 @@ int main(int argc, char** argv)
 {
     // Options of the windowed program come first; anything else names a
     // subcommand.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quorvel %s (build %s)\n", QUORVEL_VERSION, buildRevision());
+        return 0;
+    }
     if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0 && std::strcmp(argv[1], "--help") != 0) {
         GuiOptions options;
         bool serverOption = false;
