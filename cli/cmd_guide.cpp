@@ -248,7 +248,7 @@ int runGuide(const std::vector<std::string>& args)
                 const double tS = double(t.cycle->timeUs - trackingStartUs) / 1e6;
                 printLine(cycleJson(*t.cycle, tS, state.params->interfaceType));
                 stats.add(*t.cycle, tS);
-                status.cycle(*t.cycle, tS, stats.summary(), state.params->interfaceType,
+                status.cycle(*t.cycle, tS, stats.summary(), *state.params,
                              usablePixelScale(*state.params));
             }
         }

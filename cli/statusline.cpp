@@ -30,12 +30,12 @@ std::string StatusLine::text(double tSeconds, const CycleResult& c, const GuideR
     return buf;
 }
 
-void StatusLine::cycle(const CycleResult& c, double tSeconds, const GuideRunSummary& soFar, int32_t interfaceType,
+void StatusLine::cycle(const CycleResult& c, double tSeconds, const GuideRunSummary& soFar, const tparam& params,
                        double arcsecPerPixel)
 {
     if (!active_)
         return;
-    const GuideStepFigures f = guideStepFigures(c, interfaceType);
+    const GuideStepFigures f = guideStepFigures(c, params);
     raPulses_ += f.raDirection ? 1 : 0;
     decPulses_ += f.decDirection ? 1 : 0;
     // Back to the start of the line, the new text, the rest of the old one cleared.

@@ -9,6 +9,7 @@
 #include <string>
 
 struct CycleResult;
+struct tparam;
 struct GuideRunSummary;
 
 class StatusLine {
@@ -21,7 +22,7 @@ public:
     bool active() const { return active_; }
     // A tracking cycle tSeconds after tracking began; `soFar` the run's
     // figures with it; arcsecPerPixel 0 when the image scale is unknown.
-    void cycle(const CycleResult& c, double tSeconds, const GuideRunSummary& soFar, int32_t interfaceType,
+    void cycle(const CycleResult& c, double tSeconds, const GuideRunSummary& soFar, const tparam& params,
                double arcsecPerPixel);
     // Ends the line, so that what is written next starts a line of its own.
     void end();

@@ -222,7 +222,8 @@ start_kstars() {   # start_kstars TAG
 }
 quit_kstars() {
     q /kstars/MainWindow_1/actions/quit org.qtproject.Qt.QAction.trigger >/dev/null
-    for i in $(seq 60); do kill -0 "$kspid" 2>/dev/null || break; sleep 0.5; done
+    for i in $(seq 20); do kill -0 "$kspid" 2>/dev/null || break; sleep 0.5; done
+    kill -0 "$kspid" 2>/dev/null && shot "kstars-still-running"
     kill "$kspid" 2>/dev/null
     wait "$kspid" 2>/dev/null
 }
@@ -360,6 +361,22 @@ wait_signal() {   # wait_signal MARK SECONDS STATE...: one of STATEs signalled a
     done
 }
 guide_log_new() { log_new /KStars/Ekos/Guide org.kde.kstars.Ekos.Guide; }
+# wait_log SECONDS REGEX: until a Guide log line not yet reported matches
+wait_log() {
+    local end=$(($(date +%s) + $1)) seen
+    seen=$(cat "$out/.seen_KStars_Ekos_Guide" 2>/dev/null || echo 0)
+    until guide_q org.kde.kstars.Ekos.Guide.logText | tac | grep . | tail -n +"$((seen + 1))" | grep -qE "$2"; do
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        kill -0 "$qpid" 2>/dev/null || return 1
+        sleep 0.5
+    done
+}
+# A property that qdbus cannot print (arrays): its numbers, space separated.
+property_numbers() {   # property_numbers PATH INTERFACE NAME
+    gdbus call --session --dest "$KS" --object-path "$1" \
+        --method org.freedesktop.DBus.Properties.Get "$2" "$3" 2>/dev/null |
+        grep -oE '[-+]?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?' | tr '\n' ' '
+}
 step_report() {   # step_report MARK LOG: the states and Guide log lines of a step
     say "  states:$(states_since "$1"); status now $(guide_status)"
     [ -n "$2" ] && sed 's/^/      ekos: /' <<<"$2" | tee -a "$summary"
@@ -399,7 +416,9 @@ guide_once() {   # guide_once TAG SECONDS: guide, then go on guiding SECONDS
     mark=$(states_seen)
     t0=$(date +%s)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.guide)
-    wait_signal "$mark" "$GUIDE_TIMEOUT" GUIDING ABORTED DISCONNECTED CALIBRATION_ERROR
+    # Ekos signals GUIDING when the guider says it guides, and only logs the
+    # end of the settle that follows
+    wait_log "$GUIDE_TIMEOUT" 'Settling (complete|failed)|Equipment not connected|aborted|disconnected|rejected'
     sleep 1
     log=$(guide_log_new)
     if [ "$(guide_status)" = GUIDING ] && grep -q 'Settling complete, Guiding Started' <<<"$log"; then
@@ -418,12 +437,12 @@ guide_for() {   # guide_for SECONDS SHOT: guiding goes on; its RMS as Ekos shows
     mark=$(states_seen)
     sleep "$1"
     log=$(guide_log_new)
-    rms=$(guide_q org.kde.kstars.Ekos.Guide.axisSigma | tr '\n' ' ')
+    rms=$(property_numbers /KStars/Ekos/Guide org.kde.kstars.Ekos.Guide axisSigma)
     if [ "$(guide_status)" = GUIDING ] && ! grep -qi 'lost' <<<"$log" &&
-        awk -v m="$MAX_RMS" '{ exit !($1 * $1 + $2 * $2 <= m * m) }' <<<"$rms"; then
-        pass "guided $1 s; RMS RA, DEC $rms arcsec"
+        awk -v m="$MAX_RMS" 'NF == 2 { ok = $1 * $1 + $2 * $2 <= m * m } END { exit !ok }' <<<"$rms"; then
+        pass "guided $1 s; RMS RA, DEC: $rms arcsec"
     else
-        fail "guided $1 s: status $(guide_status), RMS RA, DEC $rms arcsec"
+        fail "guided $1 s: status $(guide_status), RMS RA, DEC: ${rms:-none} arcsec"
     fi
     step_report "$mark" "$log"
     shot "$2"
@@ -459,7 +478,7 @@ abort_once() {   # abort_once TAG
     local mark answer st log
     mark=$(states_seen)
     answer=$(guide_q org.kde.kstars.Ekos.Guide.abort)
-    wait_signal "$mark" 20 ABORTED IDLE
+    wait_signal "$mark" 10 ABORTED IDLE
     sleep 7     # Ekos asks get_connected every 3 s: see what it makes of the answers
     st=$(guide_status)
     log=$(guide_log_new)
