@@ -28,6 +28,7 @@
 #include "core/state.h"
 #include "plot/guideplot.h"
 #include "qt/guiderhost.h"
+#include "qt/looptimer.h"
 #include "qt/signalwatch.h"
 
 namespace {
@@ -196,13 +197,13 @@ int runGuide(const std::vector<std::string>& args)
     int exitCode = 0;
     bool finished = false;
 
-    QTimer ticker;
+    LoopTimer ticks(core.acquisition);
     auto finish = [&](int code) {
         if (finished)
             return;
         finished = true;
         exitCode = code;
-        ticker.stop();
+        ticks.disconnect();
         status.end();
         if (state.trackingOn || state.graphSuspended)
             core.session.stopTracking();
@@ -216,8 +217,9 @@ int runGuide(const std::vector<std::string>& args)
         finish(0);
     });
 
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const AcquisitionLoop::Tick t = core.acquisition.tick();
+    const int listener = core.acquisition.addTickListener([&](const AcquisitionLoop::Tick& t) {
+        if (finished)
+            return;
         if (t.grab == GrabStatus::Lost) {
             std::fprintf(stderr, "quorvel guide: camera lost: %s\n", t.error.c_str());
             finish(1);
@@ -255,8 +257,9 @@ int runGuide(const std::vector<std::string>& args)
         if (endMs != 0 && clock.nowMs() >= endMs)
             finish(0);
     });
-    ticker.start(AcquisitionLoop::kTickMs);
+    ticks.start();
     app.exec();
+    core.acquisition.removeTickListener(listener);
 
     endHeadlessRun("quorvel guide", state, core, log.get(), plotLog.path());
     if (!o.plot.empty() && trackingStartUs != 0) {

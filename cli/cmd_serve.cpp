@@ -21,11 +21,11 @@
 #include "cli/headless.h"
 #include "core/clock.h"
 #include "core/log/guidelog.h"
-#include "core/server/capturehost.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
 #include "qt/eventserver.h"
 #include "qt/guiderhost.h"
+#include "qt/looptimer.h"
 #include "qt/remoteguider.h"
 #include "qt/signalwatch.h"
 
@@ -90,45 +90,6 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     return {};
 }
 
-// The camera of `serve`: the acquisition loop ticked by a timer of its own
-// while a camera is connected, in the format of --format each time it is.
-class ServeCapture : public CaptureHost {
-public:
-    ServeCapture(SharedState& state, GuiderCore& core, std::optional<int> format)
-        : state_(state), core_(core), format_(format)
-    {
-        ticker.setInterval(AcquisitionLoop::kTickMs);
-    }
-    CaptureStatus startCapture() override
-    {
-        const CaptureStatus status = core_.acquisition.connect(state_.driverIndex);
-        if (!status.ok)
-            return status;
-        if (CaptureDriver* camera = core_.acquisition.connected(); format_ && camera->currentFormat() != *format_) {
-            const CaptureStatus formatted = camera->setFormat(*format_);
-            if (!formatted.ok) {
-                core_.acquisition.disconnect();
-                return CaptureStatus::failure("format " + std::to_string(*format_) + ": " + formatted.error);
-            }
-        }
-        ticker.start();
-        return status;
-    }
-    void stopCapture() override
-    {
-        ticker.stop();
-        core_.acquisition.disconnect();
-    }
-    void placeRegion(int x, int y) override { core_.session.placeRegion(x, y); }
-
-    QTimer ticker;
-
-private:
-    SharedState& state_;
-    GuiderCore& core_;
-    std::optional<int> format_;
-};
-
 int runServe(const std::vector<std::string>& args)
 {
     Options o;
@@ -178,8 +139,15 @@ int runServe(const std::vector<std::string>& args)
         }
     }
 
-    ServeCapture capture(state, core, o.format);
-    RemoteGuider guider(state, core, capture);
+    // The loop ticks while a client has the camera connected, in the format
+    // of --format each time it connects it.
+    LoopTimer ticks(core.acquisition);
+    ticks.setFormat(o.format);
+    const int lostListener = core.acquisition.addTickListener([](const AcquisitionLoop::Tick& t) {
+        if (t.grab == GrabStatus::Lost)
+            std::fprintf(stderr, "quorvel serve: camera lost: %s\n", t.error.c_str());
+    });
+    RemoteGuider guider(state, core, ticks);
     guider.setGuideLog(log.get());
     EventServer server(guider);
     QString error;
@@ -190,14 +158,6 @@ int runServe(const std::vector<std::string>& args)
     std::printf("quorvel serve: listening on %s:%u\n", o.listen.c_str(), unsigned(server.port()));
     std::fflush(stdout);
 
-    QObject::connect(&capture.ticker, &QTimer::timeout, [&] {
-        const AcquisitionLoop::Tick t = core.acquisition.tick();
-        if (t.grab == GrabStatus::Lost) {
-            std::fprintf(stderr, "quorvel serve: camera lost: %s\n", t.error.c_str());
-            capture.ticker.stop();
-        }
-        guider.afterTick(t);
-    });
     SignalWatch watch([&](int sig) {
         std::fprintf(stderr, "quorvel serve: %s, ending\n", strsignal(sig));
         app.exit(0);
@@ -206,7 +166,8 @@ int runServe(const std::vector<std::string>& args)
 
     // As the window does when it closes: guiding ended, pulses stopped,
     // settings saved, the log closed.
-    capture.ticker.stop();
+    ticks.disconnect();
+    core.acquisition.removeTickListener(lostListener);
     endHeadlessRun("quorvel serve", state, core, log.get(), o.log);
     return exitCode;
 }

@@ -135,6 +135,7 @@ void GuidingSession::placeRegion(int centreX, int centreY)
     }
     state_.regionX = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
     state_.regionY = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    notify(SessionEvent::Kind::RegionMoved);
 }
 
 DarkArmingStep GuidingSession::acquireDark(const PixelView& picture)

@@ -38,6 +38,7 @@ struct SessionEvent {
         Suspended,  // tracking off, lock kept ("Suspend")
         Resumed,    // tracking on again, lock kept ("Re-start")
         LockMoved,  // the lock position changed while tracking
+        RegionMoved,  // the analysis region was placed (a drag, a star found for it)
         Cycle,      // a measurement cycle ran (cycle is set)
     };
     Kind kind = Kind::Cycle;

@@ -16,7 +16,7 @@
 #include "core/log/runstats.h"
 #include "core/measure/findstar.h"
 #include "core/measure/measure.h"
-#include "core/server/capturehost.h"
+#include "qt/looptimer.h"
 #include "core/server/dither.h"
 #include "core/server/exposure.h"
 #include "core/settings/tparam.h"
@@ -77,16 +77,21 @@ std::optional<SettleParams> settleParams(const QJsonValue& v, QString& why)
 
 }  // namespace
 
-RemoteGuider::RemoteGuider(SharedState& state, GuiderCore& core, CaptureHost& host)
-    : state_(state), core_(core), host_(host), acquirer_(state, core.session), hostName_(QSysInfo::machineHostName())
+RemoteGuider::RemoteGuider(SharedState& state, GuiderCore& core, LoopTimer& loop)
+    : state_(state), core_(core), loop_(loop), acquirer_(state, core.session), hostName_(QSysInfo::machineHostName())
 {
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     uniform_ = [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };
     listener_ = core_.session.addListener([this](const SessionEvent& e) { onSession(e); });
+    tickListener_ = core_.acquisition.addTickListener([this](const AcquisitionLoop::Tick& t) { afterTick(t); });
     published_ = appState();
 }
 
-RemoteGuider::~RemoteGuider() { core_.session.removeListener(listener_); }
+RemoteGuider::~RemoteGuider()
+{
+    core_.acquisition.removeTickListener(tickListener_);
+    core_.session.removeListener(listener_);
+}
 
 bool RemoteGuider::guiding() const { return state_.trackingOn || state_.graphSuspended; }
 
@@ -204,6 +209,8 @@ void RemoteGuider::onSession(const SessionEvent& e)
     case Kind::LockMoved:
         publish(lockEvent());
         break;
+    case Kind::RegionMoved:
+        return;
     case Kind::Cycle:
         if (e.cycle)
             onCycle(*e.cycle);
@@ -433,7 +440,7 @@ std::optional<QString> RemoteGuider::ensureCapture()
 {
     if (state_.captureRunning)
         return std::nullopt;
-    const CaptureStatus status = host_.startCapture();
+    const CaptureStatus status = loop_.connect(state_.driverIndex);
     if (!status.ok || !state_.captureRunning)
         return QStringLiteral("no camera at entry %1: %2")
             .arg(state_.driverIndex)
@@ -550,7 +557,7 @@ std::optional<QString> RemoteGuider::selectStar(const std::optional<Roi>& roi)
         return QStringLiteral("could not find star");
     starX_ = star->x + ox;
     starY_ = star->y + oy;
-    host_.placeRegion(starX_, starY_);
+    core_.session.placeRegion(starX_, starY_);
     selected_ = true;
     publish(starEvent());
     publishState();
@@ -717,7 +724,7 @@ RpcReply RemoteGuider::stopCapture()
         core_.session.stopTracking();
     giveUpSettling("guiding stopped");
     if (state_.captureRunning || core_.acquisition.connected()) {
-        host_.stopCapture();
+        loop_.disconnect();
         captureStopped();
     }
     --holdState_;

@@ -5,9 +5,9 @@
 // events, so that what a window does reaches the clients too.
 //
 // No socket here (EventServer carries the lines): methods are registered on
-// a JsonRpcDispatcher, events go to a publisher. Whoever ticks the
-// acquisition loop calls afterTick; the cycles themselves arrive through the
-// session. Everything runs on the one thread of the guiding.
+// a JsonRpcDispatcher, events go to a publisher. The ticks of the
+// acquisition loop and the session's cycles reach it as their listener.
+// Everything runs on the one thread of the guiding.
 #pragma once
 
 #include <QJsonObject>
@@ -25,7 +25,7 @@
 
 struct SharedState;
 struct SessionEvent;
-class CaptureHost;
+class LoopTimer;
 class GuideLog;
 class GuiderCore;
 
@@ -33,7 +33,9 @@ class RemoteGuider {
 public:
     static constexpr const char* kVersion = "Quorvel 1.85";
 
-    RemoteGuider(SharedState& state, GuiderCore& core, CaptureHost& host);
+    // loop: the program's own loop (the window's, or that of `quorvel
+    // serve`), which a client's camera requests connect and stop.
+    RemoteGuider(SharedState& state, GuiderCore& core, LoopTimer& loop);
     ~RemoteGuider();
     RemoteGuider(const RemoteGuider&) = delete;
     RemoteGuider& operator=(const RemoteGuider&) = delete;
@@ -51,12 +53,12 @@ public:
     // star when there are, the state last.
     std::vector<QJsonObject> catchUpEvents() const;
 
-    // After every tick of the acquisition loop: a camera lost ends guiding.
-    void afterTick(const AcquisitionLoop::Tick& tick);
-
     AppState appState() const;
 
 private:
+    // After every tick of the acquisition loop: a camera lost is an alert.
+    void afterTick(const AcquisitionLoop::Tick& tick);
+
     struct Roi {
         int x = 0, y = 0, width = 0, height = 0;
     };
@@ -102,7 +104,8 @@ private:
 
     SharedState& state_;
     GuiderCore& core_;
-    CaptureHost& host_;
+    LoopTimer& loop_;
+    int tickListener_ = 0;
     StarAcquirer acquirer_;
     Settler settler_;
     std::optional<SettleParams> pendingSettle_;  // a guide waiting for its lock

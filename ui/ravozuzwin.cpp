@@ -119,7 +119,7 @@ QPoint RavozuzWindow::initialPosition(int screenWidth, int screenHeight)
 }
 
 RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
-    : state_(state), core_(core)
+    : loop(core.acquisition), state_(state), core_(core)
 {
     setWindowTitle(QStringLiteral("Quorvel  1.85 + guidage solaire"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -162,8 +162,12 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     // The capture window: hidden until the first connection.
     captureView = new CaptureView(state_, drawing_.redPen.color(), this);
     captureView->hide();
-    acquisitionTimer.setInterval(AcquisitionLoop::kTickMs);
-    connect(&acquisitionTimer, &QTimer::timeout, this, &RavozuzWindow::AcquisitionTick);
+    tickListener_ = core_.acquisition.addTickListener([this](const AcquisitionLoop::Tick& t) { showTick(t); });
+    // A region placed by anyone (a client of the event server) shows at once.
+    sessionListener_ = core_.session.addListener([this](const SessionEvent& e) {
+        if (e.kind == SessionEvent::Kind::RegionMoved)
+            captureView->update();
+    });
 
     // Setup: the mouse filter, the manual threshold, then the analysis panel
     // (which loads the settings and applies the guiding output).
@@ -189,7 +193,9 @@ RavozuzWindow::~RavozuzWindow()
 {
     // A slew button still held must not leave the mount moving.
     releaseSlewButtons();
-    acquisitionTimer.stop();
+    loop.disconnect();
+    core_.acquisition.removeTickListener(tickListener_);
+    core_.session.removeListener(sessionListener_);
     mouseFilter->remove();
     saveParams(state_);
     delete zoomWindow;
@@ -223,21 +229,17 @@ void RavozuzWindow::ConnectCapture()
 {
     captureView->show();
     captureView->update();
-    const CaptureStatus status = core_.acquisition.connect(state_.driverIndex);
+    const CaptureStatus status = loop.connect(state_.driverIndex);
     if (!status.ok) {
         std::fprintf(stderr, "quorvel: no camera at entry %d: %s\n", state_.driverIndex, status.error.c_str());
-        state_.captureRunning = false;
         showMessageBox(QStringLiteral("ERREUR"), QStringLiteral("Pas de caméra"));
-        return;
     }
-    // Started again with the same id: replaces the running timer.
-    acquisitionTimer.start();
 }
 
 void RavozuzWindow::Source()
 {
     if (state_.captureRunning)
-        core_.acquisition.disconnect();
+        loop.disconnect();
     core_.acquisition.rescan();
     {
         std::vector<std::string> names;
@@ -274,9 +276,8 @@ void RavozuzWindow::Adjust()
     takeFocus();
 }
 
-void RavozuzWindow::AcquisitionTick()
+void RavozuzWindow::showTick(const AcquisitionLoop::Tick& t)
 {
-    const AcquisitionLoop::Tick t = core_.acquisition.tick();
     if (t.grab == GrabStatus::Lost) {
         // The last picture stays; "Source" connects again.
         std::fprintf(stderr, "quorvel: camera lost: %s\n", t.error.c_str());
@@ -289,8 +290,6 @@ void RavozuzWindow::AcquisitionTick()
     if (t.cycle)
         zoomWindow->ShowCycle(*t.cycle);
     captureView->update();
-    if (tickObserver)
-        tickObserver(t);
 }
 
 void RavozuzWindow::ThresholdUp()

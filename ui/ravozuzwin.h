@@ -14,6 +14,7 @@
 
 #include "core/capture/acquisition.h"
 #include "core/guide/signs.h"
+#include "qt/looptimer.h"
 #include "ui/drawing.h"
 #include "ui/ravozuzmainwin.h"
 
@@ -71,18 +72,15 @@ public:
     // The video: "Source" (disconnect, the "Video Source" dialog, connect
     // whatever it closed with), "Format" and "Adjust" (the camera's own
     // dialogs, with the mouse filter removed around them), and the
-    // connection itself, which starts the acquisition timer.
+    // connection itself, which starts the loop's ticks.
     void Source();
     void Format();
     void Adjust();
     void ConnectCapture();
-    // Timer id 0, every 200 ms once a camera has connected: grab, the armed
-    // dark frame, the region square, the measurement cycle when due, the
-    // reticle and the lock circle.
-    void AcquisitionTick();
-    // Called at the end of every acquisition tick (the event server).
-    std::function<void(const AcquisitionLoop::Tick&)> tickObserver;
-    // The XOR marks over the video.
+    // One tick of the loop now, as its timer gives them every 200 ms once a
+    // camera has connected: grab, the armed dark frame, the measurement
+    // cycle when due; the window then shows them.
+    void AcquisitionTick() { loop.tick(); }
 
     // Commands of the threshold and declination-inhibit controls.
     void ThresholdUp();
@@ -93,7 +91,7 @@ public:
 
     CaptureView* captureView = nullptr;
     MouseFilter* mouseFilter = nullptr;
-    QTimer acquisitionTimer;
+    LoopTimer loop;
     std::array<TpButton*, 4> slewButtons{};
 
     QCheckBox* manualBox = nullptr;
@@ -109,9 +107,13 @@ protected:
 private:
     void DrawLabel(QPainter& p, const QString& text, int x, int y, int width);
     void releaseSlewButtons();
+    // What the window does with each tick of the loop.
+    void showTick(const AcquisitionLoop::Tick& t);
 
     SharedState& state_;
     GuiderCore& core_;
+    int tickListener_ = 0;
+    int sessionListener_ = 0;
     DrawingObjects drawing_;
     QString thresholdText;
 };

@@ -78,6 +78,8 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
             frameExposedUs_ = state_.clock.nowUs() - std::max<int64_t>(age, 0);
         } else if (t.grab == GrabStatus::Lost) {
             disconnect();
+            if (state_.trackingOn || state_.graphSuspended)
+                session_.stopTracking();
         }
     }
     if (state_.darkPending) {
@@ -94,7 +96,22 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         measuredFrame_ = frames_;
         t.cycle = &session_.measureCycle(state_.picture.view());
     }
+    // A copy: a listener may add or remove listeners.
+    const std::vector<Listener> listeners = listeners_;
+    for (const Listener& l : listeners)
+        l.call(t);
     return t;
+}
+
+int AcquisitionLoop::addTickListener(std::function<void(const Tick&)> listener)
+{
+    listeners_.push_back({nextListener_, std::move(listener)});
+    return nextListener_++;
+}
+
+void AcquisitionLoop::removeTickListener(int id)
+{
+    std::erase_if(listeners_, [id](const Listener& l) { return l.id == id; });
 }
 
 const Picture& AcquisitionLoop::lastFrame() const { return state_.picture; }

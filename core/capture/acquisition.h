@@ -55,14 +55,22 @@ public:
         bool darkTaken = false;        // the armed dark frame was taken from this frame
         const CycleResult* cycle = nullptr;  // a measurement cycle ran
     };
-    // One tick: grab, the armed dark frame, the measurement cycle when due:
+    // One tick, then every tick listener with it: grab, the armed dark
+    // frame, the measurement cycle when due:
     // more than 1000 ms after the last one, on a frame that came since the
     // last cycle (a camera exposing for seconds gives one every few ticks),
     // and whose exposure began after the last correction's pulses were over
     // (a camera with long exposures may have to wait a tick or more for one).
-    // A camera lost while running is disconnected (captureRunning false); the
-    // picture keeps its last frame.
+    // A camera lost while running is disconnected (captureRunning false) and
+    // ends the guiding (nothing can be measured any more); the picture keeps
+    // its last frame.
     Tick tick();
+
+    // Called after every tick, in the order added: what the windows, the
+    // event server and the headless commands each do with a tick (showing
+    // it, its events, photographs, placing the region on a star).
+    int addTickListener(std::function<void(const Tick&)> listener);
+    void removeTickListener(int id);
 
     // The frame as the camera gave it.
     const Picture& lastFrame() const;
@@ -78,6 +86,12 @@ private:
     bool scanned_ = false;
     CaptureDriver* current_ = nullptr;
     std::shared_ptr<const std::vector<float>> lastValues_;
+    struct Listener {
+        int id;
+        std::function<void(const Tick&)> call;
+    };
+    std::vector<Listener> listeners_;
+    int nextListener_ = 1;
     int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
     uint64_t frames_ = 0;         // frames grabbed since the connection
     uint64_t measuredFrame_ = 0;  // the frame the last cycle measured

@@ -198,6 +198,8 @@ void GuideLog::onEvent(const SessionEvent& e)
         if (inPeriod_)
             writeLockPosition();
         break;
+    case Kind::RegionMoved:
+        break;
     case Kind::Cycle:
         if (!e.cycle || !e.cycle->tracking)
             break;

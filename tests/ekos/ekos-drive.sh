@@ -33,6 +33,7 @@
 #                            10 after each dither, as between exposures)
 #   EKOS_MAX_RMS=10          largest total RMS (arcseconds, as Ekos computes
 #                            it) that counts as guiding
+#   EKOS_DRIVE_LIMIT=1200    seconds after which the whole run is stopped
 #   EKOS_DITHER_TIMEOUT=120  seconds to wait for a dither to end (Ekos gives
 #                            up on the settle after its DitherTimeout, 45 s)
 #   EKOS_DITHER_PIXELS=2     dither amplitude Ekos asks for (pixels)
@@ -71,7 +72,7 @@ if [ -z "${EKOS_DRIVE_INSIDE:-}" ]; then
     lab=/work/shared/indi-lab.sh
     [ -x "$lab" ] || lab="$here/../indi/indi-bench.sh"
     export EKOS_DRIVE_INSIDE=1 EKOS_DRIVE_OUT="$out" EKOS_DRIVE_QUORVEL="$out/quorvel/quorvel"
-    "$lab" xvfb-run -a -s "-screen 0 1600x1000x24" \
+    timeout --kill-after=30 "${EKOS_DRIVE_LIMIT:-1200}" "$lab" xvfb-run -a -s "-screen 0 1600x1000x24" \
         dbus-run-session --config-file="$here/session-bus.conf" -- bash "$0" >"$out/run.log" 2>&1
     status=$?
     [ -s "$out/summary.txt" ] && cat "$out/summary.txt" || tail -30 "$out/run.log"
@@ -220,11 +221,10 @@ start_kstars() {   # start_kstars TAG
     pids+=($kspid)
     wait_kstars 120 /KStars
 }
-quit_kstars() {
-    q /kstars/MainWindow_1/actions/quit org.qtproject.Qt.QAction.trigger >/dev/null
-    for i in $(seq 20); do kill -0 "$kspid" 2>/dev/null || break; sleep 0.5; done
-    kill -0 "$kspid" 2>/dev/null && shot "kstars-still-running"
+quit_kstars() {   # with Ekos open, File > Quit over D-Bus leaves KStars running
     kill "$kspid" 2>/dev/null
+    for i in $(seq 20); do kill -0 "$kspid" 2>/dev/null || break; sleep 0.5; done
+    kill -9 "$kspid" 2>/dev/null
     wait "$kspid" 2>/dev/null
 }
 
@@ -235,9 +235,13 @@ say "KStars $(dpkg-query -W -f '${Version}' kstars 2>/dev/null): first start (us
 if ! start_kstars init; then
     fail "KStars did not come up on D-Bus"; tail -20 "$out/kstars-init.out" >>"$summary"; exit 1
 fi
-sleep 2
-quit_kstars
 db="$HOME/.local/share/kstars/userdb.sqlite"
+for i in $(seq 60); do
+    [ "$(sqlite3 "$db" "SELECT count(*) FROM profile WHERE name = 'Simulators'" 2>/dev/null)" = 1 ] && break
+    sleep 0.5
+done
+sleep 1
+quit_kstars
 sqlite3 "$db" <<'SQL' || { fail "cannot write the Ekos profile into $db"; exit 1; }
 DELETE FROM driver WHERE profile IN (SELECT id FROM profile WHERE name = 'Quorvel');
 DELETE FROM profile WHERE name = 'Quorvel';
@@ -301,14 +305,19 @@ done
 if wait_kstars 30 /KStars/Ekos/Guide; then pass "Guide module on D-Bus"; else fail "no /KStars/Ekos/Guide"; exit 1; fi
 
 # Every change of the Guide module's state, as Ekos signals it: "epoch number".
-stdbuf -oL gdbus monitor --session --dest "$KS" --object-path /KStars/Ekos/Guide 2>/dev/null |
-    while IFS= read -r line; do
-        case $line in
-            *Guide.newStatus*) echo "$(date +%s.%N) $(sed -E 's/.*newStatus[ (]*([0-9]+).*/\1/' <<<"$line")" ;;
-        esac
-    done >"$out/guide-states.txt" &
+# (gdbus's own pid is kept: the pipeline ends when gdbus does.)
+{
+    stdbuf -oL gdbus monitor --session --dest "$KS" --object-path /KStars/Ekos/Guide 2>/dev/null &
+    echo $! >"$out/.gdbus.pid"
+    wait
+} | while IFS= read -r line; do
+    case $line in
+        *Guide.newStatus*) echo "$(date +%s.%N) $(sed -E 's/.*newStatus[ (]*([0-9]+).*/\1/' <<<"$line")" ;;
+    esac
+done >"$out/guide-states.txt" &
 pids+=($!)
 sleep 3
+pids+=($(cat "$out/.gdbus.pid"))
 report_ekos_log
 shot 02-devices-connected
 

@@ -22,7 +22,7 @@
 #include "core/capture/simsky.h"
 #include "core/corerig.h"
 #include "core/log/guidelog.h"
-#include "core/server/capturehost.h"
+#include "qt/looptimer.h"
 #include "phdclient.h"
 #include "qt/eventserver.h"
 #include "qt/remoteguider.h"
@@ -32,8 +32,8 @@ namespace {
 
 // The server on a free port over the core rig; the simulated sky is capture
 // entry 0 (a camera of the test's may be entry 1), ticked by the test as
-// `quorvel serve`'s timer ticks it.
-struct ServerRig : CaptureHost {
+// `quorvel serve`'s loop ticks it.
+struct ServerRig {
     explicit ServerRig(std::unique_ptr<CaptureDriver> entry1 = nullptr)
     {
         auto held = std::make_shared<std::unique_ptr<CaptureDriver>>(std::move(entry1));
@@ -49,30 +49,18 @@ struct ServerRig : CaptureHost {
         QString error;
         EXPECT_TRUE(server.listen("127.0.0.1", 0, error)) << error.toStdString();
     }
-    CaptureStatus startCapture() override
-    {
-        const CaptureStatus s = rig.core.acquisition.connect(rig.state.driverIndex);
-        ticking = s.ok;
-        return s;
-    }
-    void stopCapture() override
-    {
-        ticking = false;
-        rig.core.acquisition.disconnect();
-    }
-    void placeRegion(int x, int y) override { rig.core.session.placeRegion(x, y); }
     // A tick 200 ms after the last, the pulses ending on time in between.
     void tick()
     {
         for (int i = 0; i < 20; ++i)
             rig.advanceMs(10);
-        if (ticking)
-            guider.afterTick(rig.core.acquisition.tick());
+        if (loop.active())
+            loop.tick();
     }
 
     CoreRig rig;
-    bool ticking = false;
-    RemoteGuider guider{rig.state, rig.core, *this};
+    LoopTimer loop{rig.core.acquisition};
+    RemoteGuider guider{rig.state, rig.core, loop};
     EventServer server{guider};
 };
 

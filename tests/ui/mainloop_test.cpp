@@ -147,7 +147,7 @@ TEST_F(MainLoopTest, SourceListsNineEntriesAndConnectsOrSaysPasDeCamera)
 {
     open();
     EXPECT_FALSE(window->captureView->isVisible());
-    EXPECT_FALSE(window->acquisitionTimer.isActive());
+    EXPECT_FALSE(window->loop.active());
 
     // "(aucun)": refused, the empty capture window shown, no timer.
     const QStringList entries = source(1);
@@ -158,15 +158,15 @@ TEST_F(MainLoopTest, SourceListsNineEntriesAndConnectsOrSaysPasDeCamera)
     EXPECT_EQ(messages, (std::vector<std::string>{"ERREUR: Pas de caméra"}));
     EXPECT_FALSE(state.captureRunning);
     EXPECT_TRUE(window->captureView->isVisible());
-    EXPECT_FALSE(window->acquisitionTimer.isActive());
+    EXPECT_FALSE(window->loop.active());
 
     // The sky: connected, timer 200 ms running, frames arrive at each tick.
     clock.advanceMs(3000);
     source(0);
     EXPECT_TRUE(state.captureRunning);
     EXPECT_EQ(state.lastAnalysisTime, 3000);
-    EXPECT_TRUE(window->acquisitionTimer.isActive());
-    EXPECT_EQ(window->acquisitionTimer.interval(), 200);
+    EXPECT_TRUE(window->loop.active());
+    EXPECT_EQ(window->loop.intervalMs(), 200);
     run(200);
     EXPECT_GT(brightPixels(state.picture), 5);
     const QImage shown = window->captureView->grab().toImage();

@@ -44,7 +44,7 @@ TEST(WindowServer, TheWindowShowsWhatAClientDoes)
         };
         PhdClient client(server.server().port());
         client.call("loop");
-        EXPECT_TRUE(window.acquisitionTimer.isActive());
+        EXPECT_TRUE(window.loop.active());
         ASSERT_FALSE(client.next("LoopingExposures", tick).isEmpty());
 
         // find_star: the square leaves its first place for the star's.
@@ -81,7 +81,7 @@ TEST(WindowServer, TheWindowShowsWhatAClientDoes)
         EXPECT_EQ(client.call("get_app_state").toString(), "Guiding");
         client.call("stop_capture");
         EXPECT_EQ(track->text(), "Track");
-        EXPECT_FALSE(window.acquisitionTimer.isActive());
+        EXPECT_FALSE(window.loop.active());
     }
     ASSERT_EQ(chdir(cwd), 0);
 }

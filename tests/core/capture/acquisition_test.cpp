@@ -118,15 +118,20 @@ TEST(AcquisitionLoop, CameraLostKeepsThePictureAndCanReconnect)
     AcquisitionLoop& loop = rig.core.acquisition;
     ASSERT_TRUE(loop.connect(1).ok);
     loop.tick();
+    rig.core.session.startTracking();
     const std::vector<uint32_t> before = rig.state.picture.bits;
     camera->lost = true;
+    std::vector<GrabStatus> heard;
+    loop.addTickListener([&](const AcquisitionLoop::Tick& t) { heard.push_back(t.grab); });
     const AcquisitionLoop::Tick t = loop.tick();
+    EXPECT_EQ(heard, std::vector<GrabStatus>{GrabStatus::Lost}) << "every listener hears of it";
+    EXPECT_FALSE(rig.state.trackingOn) << "nothing can be measured: the guiding ends";
     EXPECT_EQ(t.grab, GrabStatus::Lost);
     EXPECT_EQ(t.error, "/dev/video0: No such device");
     EXPECT_FALSE(rig.state.captureRunning);
     EXPECT_FALSE(camera->connected());
     EXPECT_EQ(rig.state.picture.bits, before);
-    // Still ticking (the window's timer never stops): nothing is grabbed.
+    // Ticked again: nothing is grabbed.
     EXPECT_EQ(loop.tick().grab, GrabStatus::NoFrame);
     camera->lost = false;
     EXPECT_TRUE(loop.connect(1).ok);
