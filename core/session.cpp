@@ -55,6 +55,12 @@ const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
     if (!last_.measurement.gated && last_.measurement.population > 0)
         last_.flux = starFlux(analysis.zoomFrame, last_.measurement.centroidX, last_.measurement.centroidY);
     apply(last_.measurement);
+    const Measurement& m = last_.measurement;
+    if ((starSelected_ || state_.trackingOn || state_.graphSuspended) && !m.gated && m.population >= 5 &&
+        m.population <= 200) {
+        starX_ = state_.regionX + m.centroidX;
+        starY_ = state_.regionY + m.centroidY;
+    }
     last_.tracking = state_.trackingOn;
     if (last_.tracking) {
         last_.dx = state_.errorX();
@@ -87,6 +93,9 @@ void GuidingSession::startTracking()
     state_.referenceY = state_.regionY + state_.centroidY;
     state_.trackingOn = true;
     state_.graphSuspended = false;  // a new start is never suspended
+    starSelected_ = true;
+    starX_ = state_.referenceX;
+    starY_ = state_.referenceY;
     notify(SessionEvent::Kind::Started);
 }
 
@@ -136,6 +145,19 @@ void GuidingSession::placeRegion(int centreX, int centreY)
     state_.regionX = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
     state_.regionY = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
     notify(SessionEvent::Kind::RegionMoved);
+}
+
+void GuidingSession::selectStar(int x, int y)
+{
+    starX_ = x;
+    starY_ = y;
+    starSelected_ = true;
+    placeRegion(x, y);
+}
+
+bool GuidingSession::starLost() const
+{
+    return state_.trackingOn && last_.tracking && last_.measurement.gated;
 }
 
 DarkArmingStep GuidingSession::acquireDark(const PixelView& picture)

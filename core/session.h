@@ -76,6 +76,18 @@ public:
     // Moves the lock while keeping tracking as it is (a dither).
     void moveLock(int referenceX, int referenceY);
 
+    // The guide star chosen on the picture (found for an imaging suite, or
+    // the star tracking locked on): the region is placed on it, and every
+    // measurement that finds it follows it, until the selection is cleared
+    // (a camera connected or disconnected).
+    void selectStar(int x, int y);
+    void clearStarSelection() { starSelected_ = false; }
+    bool starSelected() const { return starSelected_; }
+    int starX() const { return starX_; }
+    int starY() const { return starY_; }
+    // Tracking, and its last cycle dropped by the gate.
+    bool starLost() const;
+
     // Centres the analysis region on a picture position (the pointer while
     // the region is dragged, or a star found for it). While tracking the
     // lock must stay 10 to 90 pixels inside the region on both axes;
@@ -106,6 +118,9 @@ private:
     MountControl& mount_;
     CycleResult last_;
     int64_t correctionEndsUs_ = 0;
+    bool starSelected_ = false;
+    int starX_ = 0;
+    int starY_ = 0;
     struct Entry {
         int id;
         std::function<void(const SessionEvent&)> listener;

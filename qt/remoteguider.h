@@ -5,9 +5,12 @@
 // events, so that what a window does reaches the clients too.
 //
 // No socket here (EventServer carries the lines): methods are registered on
-// a JsonRpcDispatcher, events go to a publisher. The ticks of the
-// acquisition loop and the session's cycles reach it as their listener.
-// Everything runs on the one thread of the guiding.
+// a JsonRpcDispatcher (remotemethods.cpp), events go to a publisher
+// (remoteguider.cpp, with PHD2's builders of phdevents.h). The ticks of the
+// acquisition loop and the session's cycles reach it as their listener. The
+// guiding state (tracking, the pause, the lock, the region, the star chosen)
+// is the session's, read from it; a client's request as it goes is a
+// GuideRequest. Everything runs on the one thread of the guiding.
 #pragma once
 
 #include <QJsonObject>
@@ -20,7 +23,9 @@
 #include "core/autolock.h"
 #include "core/capture/acquisition.h"
 #include "core/server/appstate.h"
-#include "core/server/settling.h"
+#include "core/server/guiderequest.h"
+#include "qt/phdevents.h"
+#include "qt/phdparams.h"
 #include "qt/jsonrpc.h"
 
 struct SharedState;
@@ -42,7 +47,7 @@ public:
 
     // Where the events go (every client); nothing is sent without one.
     void setPublisher(std::function<void(const QJsonObject&)> publish) { publish_ = std::move(publish); }
-    // The guide log that records dithers (nullptr: none).
+    // The guide log that records dithers and settling (nullptr: none).
     void setGuideLog(GuideLog* log) { log_ = log; }
     // Numbers in [0, 1) for the dithers; a seeded generator by default.
     void setRandom(std::function<double()> uniform01) { uniform_ = std::move(uniform01); }
@@ -56,20 +61,23 @@ public:
     AppState appState() const;
 
 private:
-    // After every tick of the acquisition loop: a camera lost is an alert.
+    // Events (remoteguider.cpp).
     void afterTick(const AcquisitionLoop::Tick& tick);
-
-    struct Roi {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
-
-    // Tracking, or suspended with its lock: the session's state.
-    bool guiding() const;
     void onSession(const SessionEvent& e);
     void onCycle(const CycleResult& c);
     void guideStep(const CycleResult& c);
+    void captureStopped();
+    void publish(const QJsonObject& e);
+    void publishState();
+    // Tracking, or suspended with its lock.
+    bool guiding() const;
 
-    // Methods.
+    // A request's settling (remoteguider.cpp).
+    void beginSettling(const SettleParams& settle);
+    void settleDone(const SettleOutcome& o);
+    void giveUpSettling(const std::string& why);
+
+    // Methods (remotemethods.cpp).
     RpcReply setConnected(const QJsonValue& params);
     RpcReply equipment();
     RpcReply setExposure(const QJsonValue& params);
@@ -81,50 +89,33 @@ private:
     RpcReply setPaused(const QJsonValue& params);
     RpcReply stopCapture();
     RpcReply starImage(const QJsonValue& params);
-
     // The camera the server uses: the one connected, else the entry of
     // driverIndex (nullptr when there is none).
     CaptureDriver* camera();
-    // Whether the camera is connected to its device.
+    // Whether the camera is connected to its device (or kept so for a
+    // client while its capture is stopped).
     bool cameraConnected() const;
     // Connects the camera unless it runs; the cause when it cannot.
     std::optional<QString> ensureCapture();
-    void captureStopped();
-    std::optional<QString> selectStar(const std::optional<Roi>& roi);
-    void beginSettling(const SettleParams& settle);
-    void settleDone(const SettleOutcome& o);
-    void giveUpSettling(const std::string& why);
-    bool settling() const;  // a settle under way, or a guide waiting for its lock
-
-    QJsonObject event(const char* name) const;
-    void publish(const QJsonObject& e);
-    void publishState();
-    QJsonObject lockEvent() const;
-    QJsonObject starEvent() const;
+    std::optional<QString> selectStar(const std::optional<phd::Roi>& roi);
 
     SharedState& state_;
     GuiderCore& core_;
     LoopTimer& loop_;
-    int tickListener_ = 0;
+    PhdEvents events_;
     StarAcquirer acquirer_;
-    Settler settler_;
-    std::optional<SettleParams> pendingSettle_;  // a guide waiting for its lock
+    GuideRequest request_;
     std::function<void(const QJsonObject&)> publish_;
     std::function<double()> uniform_;
     GuideLog* log_ = nullptr;
-    QString hostName_;
     int listener_ = 0;
+    int tickListener_ = 0;
 
-    bool acquiring_ = false;  // guide asked, no lock yet
-    bool selected_ = false;
-    bool starLost_ = false;
     bool equipmentConnected_ = false;  // set_connected true, or a camera started for a client
     int holdState_ = 0;       // AppState events held while a request changes several things
-    int starX_ = 0;           // the selected star, picture pixels
-    int starY_ = 0;
     int frame_ = 0;           // cycles since the camera started
     int guideFrame_ = 0;      // guide frames since tracking started
     int64_t guideStartUs_ = 0;
-    double avgDist_ = 0;
+    double avgDist_ = 0;      // PHD2's smoothed distance from the lock
     AppState published_ = AppState::Stopped;
 };

@@ -51,6 +51,7 @@ CaptureStatus AcquisitionLoop::connect(int index)
         return status;
     current_ = &driver;
     frames_ = measuredFrame_ = 0;
+    session_.clearStarSelection();  // a star chosen on another camera's pictures
     state_.lastAnalysisTime = state_.clock.nowMs();
     state_.captureRunning = true;
     return status;
@@ -58,8 +59,10 @@ CaptureStatus AcquisitionLoop::connect(int index)
 
 void AcquisitionLoop::disconnect()
 {
-    if (current_)
+    if (current_) {
         current_->disconnect();
+        session_.clearStarSelection();
+    }
     current_ = nullptr;
     state_.captureRunning = false;
 }

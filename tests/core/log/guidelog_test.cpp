@@ -172,10 +172,10 @@ TEST(GuideLog, SettlingOpensTheSectionWhenAnnouncedBeforeOrAfterStart)
         EXPECT_LT(lock, started);
         EXPECT_EQ(text.find("Settling started", started + 1), std::string::npos) << "written once";
         // Opening seconds: the rows at 1 s and 2 s after the lock's cycle lie on either side.
-        if (!announced)
+        if (!announced) {
             EXPECT_LT(text.find("\n1,", started), ended);
-        if (!announced)
             EXPECT_LT(ended, text.find("\n2,", started));
+        }
     }
 }
 
@@ -236,10 +236,12 @@ TEST(GuideLog, RowSignsAndDirectionsFollowWhatWasSent)
         EXPECT_EQ(row[7], *c.raDir ? ra : "0.000");   // guide distance: only what was sent
         EXPECT_EQ(row[8], *c.decDir ? dec : "0.000");
         // As the viewer draws them: West against a positive RA distance, South against a positive DEC one.
-        if (*c.raDir)
+        if (*c.raDir) {
             EXPECT_EQ(std::stod(row[5]) > 0, std::string(c.raDir) == "W");
-        if (*c.decDir)
+        }
+        if (*c.decDir) {
             EXPECT_EQ(std::stod(row[6]) > 0, std::string(c.decDir) == "S");
+        }
         const std::string mount = "guiding " + std::string(c.sends ? "enabled" : "disabled") +
                                   ", xAngle = " + (c.invertRa ? "180.0" : "0.0");
         EXPECT_NE(readFile(dir.file("g.txt")).find(mount), std::string::npos) << mount;

@@ -1,0 +1,36 @@
+// PHD2's events, one builder each, as its own server writes them: every
+// event carries its name, the time (seconds since the epoch, UTC), the host
+// and the instance; the fields of each are PHD2's.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include "core/server/appstate.h"
+#include "core/server/settling.h"
+
+struct GuideStepFigures;
+
+class PhdEvents {
+public:
+    explicit PhdEvents(QString host) : host_(std::move(host)) {}
+
+    QJsonObject event(const char* name) const;
+
+    QJsonObject version(const char* version) const;
+    QJsonObject appState(AppState s) const;
+    QJsonObject lockPositionSet(int x, int y) const;
+    QJsonObject starSelected(int x, int y) const;
+    QJsonObject loopingExposures(int frame) const;
+    // A guide frame: the figures of its cycle, its number from 1, seconds
+    // since guiding began, the mount's name and PHD2's smoothed distance.
+    QJsonObject guideStep(const GuideStepFigures& f, int frame, double t, const QString& mount, double avgDist) const;
+    QJsonObject starLost(int frame, double t, double avgDist) const;
+    QJsonObject settling(const SettleProgress& p) const;
+    QJsonObject settleDone(const SettleOutcome& o) const;
+    QJsonObject guidingDithered(double dx, double dy) const;
+    QJsonObject alert(const QString& message) const;  // an error
+
+private:
+    QString host_;
+};

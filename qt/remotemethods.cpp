@@ -1,0 +1,371 @@
+// PHD2's methods as the guider carries them out: with the calls the windows
+// make (the session, the loop, the star acquirer), answered at once; what
+// follows reaches the clients as events (remoteguider.cpp).
+#include <QByteArray>
+#include <QJsonArray>
+
+#include <cmath>
+
+#include "core/guider.h"
+#include "core/log/guidelog.h"
+#include "core/log/runstats.h"
+#include "core/measure/findstar.h"
+#include "core/measure/measure.h"
+#include "core/server/dither.h"
+#include "core/server/exposure.h"
+#include "core/settings/tparam.h"
+#include "core/state.h"
+#include "qt/looptimer.h"
+#include "qt/remoteguider.h"
+
+using phd::boolValue;
+using phd::number;
+using phd::point;
+
+void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
+{
+    auto plain = [&d](const char* name, std::function<RpcReply()> f) {
+        d.add(QString::fromLatin1(name), [f = std::move(f)](const QJsonValue&) { return f(); });
+    };
+    plain("get_app_state", [this] { return RpcReply::ok(QString::fromLatin1(appStateName(appState()))); });
+    // The equipment stays connected while capture stops: only set_connected
+    // false (or a camera lost) disconnects it, as in PHD2.
+    plain("get_connected", [this] { return RpcReply::ok(cameraConnected() || state_.captureRunning); });
+    d.add("set_connected", [this](const QJsonValue& p) { return setConnected(p); });
+    plain("get_current_equipment", [this] { return equipment(); });
+    plain("get_profiles", [] {
+        return RpcReply::ok(QJsonArray{QJsonObject{
+            {"id", 1}, {"name", QString::fromLatin1(kSettingsFileName)}, {"selected", true}}});
+    });
+    plain("get_profile", [] {
+        return RpcReply::ok(QJsonObject{{"id", 1}, {"name", QString::fromLatin1(kSettingsFileName)}});
+    });
+    d.add("set_profile", [](const QJsonValue& p) {
+        const QJsonValue id = RpcParams(p, {"id"})["id"];
+        if (!id.isDouble())
+            return RpcReply::invalidParams(QStringLiteral("expected profile id param"));
+        if (id.toDouble() != 1)
+            return RpcReply::failed(QStringLiteral("no profile with id %1: the only one is 1 (%2)")
+                                        .arg(id.toDouble())
+                                        .arg(QString::fromLatin1(kSettingsFileName)));
+        return RpcReply::ok(0);
+    });
+    plain("get_pixel_scale", [this] {
+        const float scale = usablePixelScale(*state_.params);
+        return RpcReply::ok(scale > 0 ? QJsonValue(phd::round3(scale)) : QJsonValue(QJsonValue::Null));
+    });
+    plain("get_exposure", [this] { return RpcReply::ok(cameraExposure(camera()).ms); });
+    d.add("set_exposure", [this](const QJsonValue& p) { return setExposure(p); });
+    plain("get_exposure_durations", [this] {
+        // PHD2 long listed its "Auto" (-1) first, and Ekos still drops the
+        // first element as that: so it leads, and every real choice shows.
+        QJsonArray list{-1};
+        for (const int ms : cameraExposure(camera()).choicesMs)
+            list.append(ms);
+        return RpcReply::ok(list);
+    });
+    plain("get_camera_frame_size", [] { return RpcReply::ok(QJsonArray{Picture::width, Picture::height}); });
+    // The gains come from the optics in the settings: there is no calibration run.
+    plain("get_calibrated", [] { return RpcReply::ok(true); });
+    plain("get_dec_guide_mode", [this] { return decGuideMode(); });
+    plain("get_lock_position", [this] {
+        return RpcReply::ok(guiding() ? QJsonValue(point(state_.referenceX, state_.referenceY))
+                                      : QJsonValue(QJsonValue::Null));
+    });
+    plain("get_lock_shift_enabled", [] { return RpcReply::ok(false); });
+    plain("get_lock_shift_params", [] { return RpcReply::ok(QJsonObject{{"enabled", false}}); });
+    plain("get_paused", [this] { return RpcReply::ok(state_.graphSuspended); });
+    plain("loop", [this] { return loop(); });
+    d.add("find_star", [this](const QJsonValue& p) { return findStar(p); });
+    d.add("guide", [this](const QJsonValue& p) { return guide(p); });
+    d.add("dither", [this](const QJsonValue& p) { return dither(p); });
+    d.add("set_paused", [this](const QJsonValue& p) { return setPaused(p); });
+    plain("stop_capture", [this] { return stopCapture(); });
+    d.add("get_star_image", [this](const QJsonValue& p) { return starImage(p); });
+}
+
+std::optional<QString> RemoteGuider::ensureCapture()
+{
+    if (state_.captureRunning)
+        return std::nullopt;
+    const CaptureStatus status = loop_.connect(state_.driverIndex);
+    if (!status.ok || !state_.captureRunning)
+        return QStringLiteral("no camera at entry %1: %2")
+            .arg(state_.driverIndex)
+            .arg(QString::fromStdString(status.ok ? std::string("not running") : status.error));
+    frame_ = 0;
+    equipmentConnected_ = true;
+    publishState();
+    return std::nullopt;
+}
+
+RpcReply RemoteGuider::setConnected(const QJsonValue& params)
+{
+    const auto connect = boolValue(RpcParams(params, {"connected"})["connected"]);
+    if (!connect)
+        return RpcReply::invalidParams(QStringLiteral("expected connected boolean param"));
+    if (*connect) {
+        if (const auto why = ensureCapture())
+            return RpcReply::failed(*why);
+        return RpcReply::ok(0);
+    }
+    equipmentConnected_ = false;
+    return stopCapture();
+}
+
+CaptureDriver* RemoteGuider::camera()
+{
+    if (CaptureDriver* connected = core_.acquisition.connected())
+        return connected;
+    const CaptureDriverList& drivers = core_.acquisition.drivers();
+    const int i = state_.driverIndex;
+    return i >= 0 && i < int(drivers.size()) ? drivers[size_t(i)].get() : nullptr;
+}
+
+bool RemoteGuider::cameraConnected() const
+{
+    // A client's camera stays connected while its capture is stopped.
+    const CaptureDriver* connected = core_.acquisition.connected();
+    return (connected && connected->connected()) || equipmentConnected_;
+}
+
+RpcReply RemoteGuider::equipment()
+{
+    const CaptureDriver* cam = camera();
+    const QString cameraName = QString::fromStdString(cam ? cam->name() : std::string("(aucun)"));
+    const int32_t type = state_.params->interfaceType;
+    // The serial outputs need their port open; the LED window is always
+    // there, and an INDI mount is connected while its link is up.
+    const bool serial = type == RelayBox || type == Lx200 || type == MeadeEtx;
+    const bool mountConnected = serial ? core_.line.comHandle() >= 0 : core_.mount.output().ready();
+    return RpcReply::ok(QJsonObject{
+        {"camera", QJsonObject{{"name", cameraName}, {"connected", cameraConnected()}}},
+        {"mount", QJsonObject{{"name", QString::fromStdString(interfaceName(type))}, {"connected", mountConnected}}},
+    });
+}
+
+RpcReply RemoteGuider::setExposure(const QJsonValue& params)
+{
+    const QJsonValue v = RpcParams(params, {"exposure"})["exposure"];
+    const double ms = v.toDouble(-1);
+    if (!v.isDouble() || ms != std::floor(ms) || std::fabs(ms) > 1e9)
+        return RpcReply::invalidParams(QStringLiteral("expected exposure param (milliseconds)"));
+    const CaptureStatus set = setCameraExposure(camera(), int(ms));
+    if (!set.ok)
+        return RpcReply::failed(QStringLiteral("could not set exposure duration: ") + QString::fromStdString(set.error));
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::decGuideMode() const
+{
+    // "Inhibe DEC+" drops the positive DEC pulses, which go South, leaving
+    // North; "Inhibe DEC-" drops the North ones (signs.h). The relay box
+    // ignores both.
+    if (state_.params->interfaceType == RelayBox)
+        return RpcReply::ok(QStringLiteral("Auto"));
+    const bool plus = state_.inhibitDecPlus;
+    const bool minus = state_.inhibitDecMinus;
+    const char* mode = plus && minus ? "Off" : plus ? "North" : minus ? "South" : "Auto";
+    return RpcReply::ok(QString::fromLatin1(mode));
+}
+
+RpcReply RemoteGuider::loop()
+{
+    // Looping while guiding stops the guiding and keeps the camera going.
+    if (guiding())
+        core_.session.stopTracking();
+    giveUpSettling("guiding stopped");
+    if (const auto why = ensureCapture())
+        return RpcReply::failed(QStringLiteral("could not start looping: ") + *why);
+    return RpcReply::ok(0);
+}
+
+std::optional<QString> RemoteGuider::selectStar(const std::optional<phd::Roi>& roi)
+{
+    if (!state_.captureRunning)
+        return QStringLiteral("could not find star: the camera is not running");
+    const PixelView whole = core_.acquisition.lastFrame().view();
+    PixelView view = whole;
+    const float* values = core_.acquisition.lastValues();  // the camera's own, when it gives them
+    int ox = 0, oy = 0;
+    if (roi) {
+        view.bits = whole.bits + roi->y * whole.stride + roi->x;
+        view.width = roi->width;
+        view.height = roi->height;
+        if (values)
+            values += roi->y * whole.stride + roi->x;
+        ox = roi->x;
+        oy = roi->y;
+    }
+    const bool darkSpot = state_.params->darkSpotGuiding == 1;
+    const auto star = findBrightestStar(view, darkSpot, values);
+    if (!star)
+        return QStringLiteral("could not find star");
+    core_.session.selectStar(star->x + ox, star->y + oy);
+    publish(events_.starSelected(core_.session.starX(), core_.session.starY()));
+    publishState();
+    return std::nullopt;
+}
+
+RpcReply RemoteGuider::findStar(const QJsonValue& params)
+{
+    const QJsonValue roiValue = RpcParams(params, {"roi"})["roi"];
+    std::optional<phd::Roi> roi;
+    if (!roiValue.isUndefined() && !roiValue.isNull()) {
+        roi = phd::roi(roiValue);
+        if (!roi)
+            return RpcReply::invalidParams(QString::fromLatin1(phd::kRoiExpected));
+    }
+    if (guiding())
+        return RpcReply::failed(QStringLiteral("could not find star: guiding is on"));
+    if (const auto why = selectStar(roi))
+        return RpcReply::failed(*why);
+    return RpcReply::ok(point(core_.session.starX(), core_.session.starY()));
+}
+
+RpcReply RemoteGuider::guide(const QJsonValue& params)
+{
+    const RpcParams p(params, {"settle", "recalibrate", "roi"});
+    QString why;
+    const auto settle = phd::settleParams(p["settle"], why);
+    if (!settle)
+        return RpcReply::invalidParams(why);
+    // Nothing to calibrate: the gains come from the optics.
+    if (p.has("recalibrate") && !boolValue(p["recalibrate"]))
+        return RpcReply::invalidParams(QStringLiteral("expected bool value for recalibrate"));
+    std::optional<phd::Roi> roi;
+    if (p.has("roi") && !p["roi"].isNull()) {
+        roi = phd::roi(p["roi"]);
+        if (!roi)
+            return RpcReply::invalidParams(QString::fromLatin1(phd::kRoiExpected));
+    }
+    if (request_.busy())
+        return RpcReply::failed(QStringLiteral("cannot initiate guide while a settle is in progress"));
+    if (!correction::compute(correctionInputs(state_, 1, 1)).valid)
+        return RpcReply::failed(QStringLiteral(
+            "the settings give no usable correction: set the focal length, pixel size and guide speeds"));
+    if (const auto why = ensureCapture())
+        return RpcReply::failed(QStringLiteral("could not start guiding: ") + *why);
+
+    if (state_.trackingOn) {
+        beginSettling(*settle);
+        return RpcReply::ok(0);
+    }
+    if (state_.graphSuspended) {
+        core_.session.resume();
+        beginSettling(*settle);
+        return RpcReply::ok(0);
+    }
+    // A star asked within a region of interest is chosen now; a star
+    // already chosen keeps its region; otherwise the acquirer takes the
+    // brightest of the picture.
+    if (roi && !core_.session.starSelected()) {
+        if (const auto why = selectStar(roi))
+            return RpcReply::failed(*why);
+    }
+    if (!acquirer_.looking())
+        acquirer_.begin(15, !core_.session.starSelected());
+    request_.awaitLock(*settle);
+    publish(events_.event("SettleBegin"));
+    if (log_)
+        log_->settling(GuideLog::Settling::Started);
+    publishState();
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::dither(const QJsonValue& params)
+{
+    const RpcParams p(params, {"amount", "raOnly", "settle"});
+    const auto amount = number(p["amount"]);
+    if (!amount)
+        return RpcReply::invalidParams(QStringLiteral("expected dither amount param"));
+    bool raOnly = false;
+    if (p.has("raOnly")) {
+        const auto b = boolValue(p["raOnly"]);
+        if (!b)
+            return RpcReply::invalidParams(QStringLiteral("expected dither raOnly param"));
+        raOnly = *b;
+    }
+    QString why;
+    const auto settle = phd::settleParams(p["settle"], why);
+    if (!settle)
+        return RpcReply::invalidParams(why);
+    if (!state_.trackingOn)
+        return RpcReply::failed(QStringLiteral("cannot dither when not guiding"));
+    if (request_.busy())
+        return RpcReply::failed(QStringLiteral("cannot initiate dither while a settle is in progress"));
+
+    const DitherTarget t = ditherLock(state_.referenceX, state_.referenceY, state_.regionX, state_.regionY,
+                                      *amount, raOnly, uniform_);
+    core_.session.moveLock(t.lockX, t.lockY);
+    if (log_)
+        log_->dither(t.dx, t.dy);
+    publish(events_.guidingDithered(t.dx, t.dy));
+    beginSettling(*settle);
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::setPaused(const QJsonValue& params)
+{
+    const RpcParams p(params, {"paused", "type"});
+    const auto pause = boolValue(p["paused"]);
+    if (!pause)
+        return RpcReply::invalidParams(QStringLiteral("expected bool param at index 0"));
+    if (p.has("type") && !p["type"].isString())
+        return RpcReply::invalidParams(QStringLiteral("expected string param at index 1"));
+    if (*pause) {
+        if (state_.graphSuspended)
+            return RpcReply::ok(0);
+        if (!state_.trackingOn)
+            return RpcReply::failed(QStringLiteral("cannot pause when not guiding"));
+        core_.session.suspend();  // as the energy graph's "Suspend"
+    } else if (state_.graphSuspended) {
+        core_.session.resume();
+    }
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::stopCapture()
+{
+    // Straight to Stopped: a client that saw "Selected" on the way would
+    // take the star as chosen for a calibration.
+    ++holdState_;
+    if (guiding())
+        core_.session.stopTracking();
+    giveUpSettling("guiding stopped");
+    if (state_.captureRunning || core_.acquisition.connected()) {
+        loop_.disconnect();
+        captureStopped();
+    }
+    --holdState_;
+    publishState();
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::starImage(const QJsonValue& params)
+{
+    const QJsonValue size = RpcParams(params, {"size"})["size"];
+    if (!size.isUndefined() && (!size.isDouble() || size.toDouble() < 15))
+        return RpcReply::invalidParams(QStringLiteral("invalid image size param"));
+    if (!state_.captureRunning || !(core_.session.starSelected() || guiding()))
+        return RpcReply::failed(QStringLiteral("no star selected"));
+    // The whole analysis region, in the grey levels the measurement reads
+    // (0 to 63), as 16-bit little-endian values.
+    const PixelView frame = core_.acquisition.lastFrame().view();
+    QByteArray pixels;
+    pixels.reserve(kRegionSize * kRegionSize * 2);
+    for (int y = state_.regionY; y < state_.regionY + kRegionSize; ++y) {
+        for (int x = state_.regionX; x < state_.regionX + kRegionSize; ++x) {
+            const uint8_t level = frame.contains(x, y) ? greyLevel(frame.at(x, y)) : 0;
+            pixels.append(char(level));
+            pixels.append(char(0));
+        }
+    }
+    return RpcReply::ok(QJsonObject{
+        {"frame", frame_},
+        {"width", kRegionSize},
+        {"height", kRegionSize},
+        {"star_pos", point(core_.session.starX() - state_.regionX, core_.session.starY() - state_.regionY)},
+        {"pixels", QString::fromLatin1(pixels.toBase64())},
+    });
+}
