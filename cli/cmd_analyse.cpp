@@ -152,12 +152,15 @@ int runAnalyse(const std::vector<std::string>& args)
                 return usageError(a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--region") {
-                if (!parsePair(v, state.regionX, state.regionY))
+                int32_t x = 0, y = 0;
+                if (!parsePair(v, x, y))
                     return usageError("--region needs X,Y (whole pixels), not '" + v + "'");
+                session.setRegionCorner(x, y);
             } else if (a == "--track") {
-                if (!parsePair(v, state.referenceX, state.referenceY))
+                int32_t x = 0, y = 0;
+                if (!parsePair(v, x, y))
                     return usageError("--track needs X,Y (whole pixels), not '" + v + "'");
-                state.trackingOn = true;
+                session.trackAt(x, y);
             } else if (a == "--manual") {
                 const auto n = parseInt(v, 0, 63);
                 if (!n)

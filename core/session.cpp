@@ -99,6 +99,22 @@ void GuidingSession::startTracking()
     notify(SessionEvent::Kind::Started);
 }
 
+void GuidingSession::trackAt(int lockX, int lockY)
+{
+    state_.referenceX = lockX;
+    state_.referenceY = lockY;
+    state_.trackingOn = true;
+    state_.graphSuspended = false;
+    notify(SessionEvent::Kind::Started);
+}
+
+void GuidingSession::setRegionCorner(int x, int y)
+{
+    state_.regionX = x;
+    state_.regionY = y;
+    notify(SessionEvent::Kind::RegionMoved);
+}
+
 void GuidingSession::stopTracking()
 {
     state_.trackingOn = false;

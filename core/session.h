@@ -68,6 +68,9 @@ public:
 
     // "Track": the lock is the star's position of the last cycle.
     void startTracking();
+    // Tracking with the lock at this picture position (a saved picture
+    // measured as if the guider had locked there).
+    void trackAt(int lockX, int lockY);
     void stopTracking();
     // "Suspend" and "Re-start": tracking off and on again, the lock kept,
     // graphSuspended set and cleared (each does nothing when already so).
@@ -94,6 +97,9 @@ public:
     // otherwise the region and its square stay inside the picture
     // (corner 2..218, 2..138).
     void placeRegion(int centreX, int centreY);
+    // The region's top-left corner exactly there, as a saved picture's
+    // measurement asks for it (no clamp: parts outside read as black).
+    void setRegionCorner(int x, int y);
 
     // "Acq Noir" (and the acquisition tick while a capture is armed).
     DarkArmingStep acquireDark(const PixelView& picture);
