@@ -1,12 +1,15 @@
 // `quorvel pulse`: one guiding correction (or one arrow-key slew) on the
 // guiding output of the settings file in the current directory, as the guider
-// would send it, and a JSON account of every write on the serial line.
+// would send it, and a JSON account of what the output said it sent and of
+// every write on the serial line.
 #include <QCoreApplication>
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cliutil.h"
@@ -22,7 +25,7 @@ const char* const kUsage =
     "quorvel pulse [--dx DX] [--dy DY] [--inhibit-dec-plus] [--inhibit-dec-minus] | "
     "quorvel pulse --key left|right|up|down   send one guiding correction for the error "
     "DX, DY pixels (or one arrow-key slew) on the output set in qv185.dat here, wait for "
-    "its pulses to end and print the counts and every write on the line as JSON";
+    "its pulses to end and print the counts, the pulses sent and every write on the line as JSON";
 
 // Errors beyond this are meaningless for a 320 x 240 picture; the limit keeps
 // the reference position inside the integers.
@@ -99,6 +102,14 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     return {};
 }
 
+// Milliseconds since the command started, to the microsecond.
+std::string msText(int64_t us, int64_t startUs)
+{
+    char t[32];
+    std::snprintf(t, sizeof t, "%.3f", double(us - startUs) / 1000.0);
+    return t;
+}
+
 struct Write {
     int64_t timeUs;
     std::string bytes;
@@ -124,9 +135,7 @@ std::string jsonWrite(const Write& w, int64_t startUs)
             text += hex[b & 15];
         }
     }
-    char t[32];
-    std::snprintf(t, sizeof t, "%.3f", double(w.timeUs - startUs) / 1000.0);
-    return std::string("{\"t_ms\":") + t + ",\"hex\":\"" + hexText + "\",\"text\":\"" + text + "\"}";
+    return "{\"t_ms\":" + msText(w.timeUs, startUs) + ",\"hex\":\"" + hexText + "\",\"text\":\"" + text + "\"}";
 }
 
 const char* lampText(const MountEvent& e)
@@ -140,6 +149,17 @@ const char* lampText(const MountEvent& e)
     case Direction::West: return "\"W\"";
     }
     return "null";
+}
+
+// A pulse as the output reported it: its axis, direction, length (and the
+// relay box's count), and when it started and ends.
+std::string jsonPulse(const SentPulse& p, int64_t startUs)
+{
+    std::string s = std::string("{\"axis\":\"") + (p.axis == GuideAxis::Ra ? "AD" : "DEC") + "\",\"direction\":\""
+                    + directionLetter(p.direction) + "\",\"ms\":" + std::to_string(p.lengthMs());
+    if (p.unit == SentPulse::Unit::RelayCounts)
+        s += ",\"relay_count\":" + std::to_string(p.length);
+    return s + ",\"start_ms\":" + msText(p.startUs, startUs) + ",\"end_ms\":" + msText(p.endUs, startUs) + "}";
 }
 
 int runPulse(const std::vector<std::string>& args)
@@ -167,9 +187,7 @@ int runPulse(const std::vector<std::string>& args)
     core.channel.addObserver([&lamps, startUs](const MountEvent& e) {
         if (e.kind != MountEvent::Kind::Lamp)
             return;
-        char t[32];
-        std::snprintf(t, sizeof t, "%.3f", double(e.timeUs - startUs) / 1000.0);
-        lamps += std::string(lamps.empty() ? "" : ",") + "{\"t_ms\":" + t + ",\"axis\":\"" +
+        lamps += std::string(lamps.empty() ? "" : ",") + "{\"t_ms\":" + msText(e.timeUs, startUs) + ",\"axis\":\"" +
                  (e.axis == GuideAxis::Ra ? "AD" : "DEC") + "\",\"lit\":" + lampText(e) + "}";
     });
 
@@ -180,8 +198,10 @@ int runPulse(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n", applied.output->error.c_str());
 
     std::string counts;
+    SentCorrection pulses;
     if (o.slew) {
-        core.mount.arrowKey(o.key);
+        const std::optional<SentPulse> p = core.mount.arrowKey(o.key);
+        (p && p->axis == GuideAxis::Dec ? pulses.dec : pulses.ra) = p;
     } else {
         state.inhibitDecPlus = o.inhibitDecPlus;
         state.inhibitDecMinus = o.inhibitDecMinus;
@@ -190,13 +210,21 @@ int runPulse(const std::vector<std::string>& args)
         counts = "\"ad_count\":" + value(r.ra.count) + ",\"ad_percent\":" + value(r.ra.percent)
                  + ",\"dec_count\":" + value(r.dec.count) + ",\"dec_percent\":"
                  + value(r.dec.percent) + ",";
+        pulses = core.session.lastCycle().pulses;
     }
 
-    // Every pulse started ends on its timer, stop strings included.
+    // Every pulse started ends on its timer, stop strings included; the
+    // relay box and an INDI mount time theirs themselves.
     while (core.pulses.anyPulsing())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (const int64_t leftUs = pulses.endUs() - clock.nowUs(); leftUs > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(leftUs));
 
-    std::string json = "{" + counts + "\"sent\":[";
+    std::string json = "{" + counts + "\"pulses\":[";
+    for (const std::optional<SentPulse>& p : {pulses.ra, pulses.dec})
+        if (p)
+            json += (json.back() == '[' ? "" : ",") + jsonPulse(*p, startUs);
+    json += "],\"sent\":[";
     for (size_t i = 0; i < sent.size(); ++i) {
         if (i > 0)
             json += ",";

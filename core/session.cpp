@@ -75,15 +75,8 @@ const correction::Result& GuidingSession::correct(int dx, int dy)
 {
     last_.correction = correction::compute(correctionInputs(state_, dx, dy));
     last_.sent = sendsCorrections && last_.correction.valid;
-    if (last_.sent) {
-        const int64_t sentUs = state_.clock.nowUs();
-        mount_.sendCorrection(last_.correction);
-        // The longer axis's pulse: 15 ms a count, or a count's 1/63 s on the relay box.
-        const int longestCount = std::max(last_.correction.ra.count, last_.correction.dec.count);
-        const int64_t longestMs = std::max<int64_t>(int64_t(longestCount) * kPulseMsPerCount,
-                                                    (int64_t(longestCount) * 1000 + 62) / 63);
-        correctionEndsUs_ = std::max(correctionEndsUs_, sentUs + longestMs * 1000);
-    }
+    last_.pulses = last_.sent ? mount_.sendCorrection(last_.correction) : SentCorrection{};
+    correctionEndsUs_ = std::max(correctionEndsUs_, last_.pulses.endUs());
     return last_.correction;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/guide/correction.h"
+#include "core/guide/guideoutput.h"
 #include "core/measure/darkarming.h"
 #include "core/measure/measure.h"
 #include "core/measure/starflux.h"
@@ -28,6 +29,7 @@ struct CycleResult {
     int dy = 0;
     correction::Result correction;  // computed while tracking
     bool sent = false;              // the correction went to the mount
+    SentCorrection pulses;          // what the output sent on each axis
     int64_t timeUs = 0;             // program clock when the measurement began
 };
 
@@ -62,8 +64,8 @@ public:
     // from the settings and sent to the mount unless sendsCorrections is off
     // or the optics are unusable. A measurement cycle calls it while tracking.
     const correction::Result& correct(int dx, int dy);
-    // When the pulses of the last correction sent are over (program clock,
-    // microseconds; 0 before any).
+    // When the pulses of the corrections sent are over, as the output said
+    // (program clock, microseconds; 0 before any).
     int64_t correctionEndsUs() const { return correctionEndsUs_; }
 
     // "Track": the lock is the star's position of the last cycle.

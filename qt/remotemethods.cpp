@@ -133,14 +133,13 @@ RpcReply RemoteGuider::equipment()
 {
     const CaptureDriver* cam = camera();
     const QString cameraName = QString::fromStdString(cam ? cam->name() : std::string("(aucun)"));
-    const int32_t type = state_.params->interfaceType;
     // The serial outputs need their port open; the LED window is always
     // there, and an INDI mount is connected while its link is up.
-    const bool serial = type == RelayBox || type == Lx200 || type == MeadeEtx;
-    const bool mountConnected = serial ? core_.line.comHandle() >= 0 : core_.mount.output().ready();
+    const bool mountConnected = core_.mount.output().ready();
+    const QString mountName = QString::fromStdString(interfaceName(state_.params->interfaceType));
     return RpcReply::ok(QJsonObject{
         {"camera", QJsonObject{{"name", cameraName}, {"connected", cameraConnected()}}},
-        {"mount", QJsonObject{{"name", QString::fromStdString(interfaceName(type))}, {"connected", mountConnected}}},
+        {"mount", QJsonObject{{"name", mountName}, {"connected", mountConnected}}},
     });
 }
 
@@ -161,7 +160,7 @@ RpcReply RemoteGuider::decGuideMode() const
     // "Inhibe DEC+" drops the positive DEC pulses, which go South, leaving
     // North; "Inhibe DEC-" drops the North ones (signs.h). The relay box
     // ignores both.
-    if (state_.params->interfaceType == RelayBox)
+    if (!core_.mount.output().honoursDecInhibits())
         return RpcReply::ok(QStringLiteral("Auto"));
     const bool plus = state_.inhibitDecPlus;
     const bool minus = state_.inhibitDecMinus;

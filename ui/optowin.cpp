@@ -101,17 +101,22 @@ void TOptowin::paintEvent(QPaintEvent*)
     state_.params->optoWidth = laidOutWidth;
     state_.params->optoHeight = laidOutHeight;
 
-    // Squares: dark is black with a red outline, lit is white with a black one.
-    const Lamp ra = lamp(GuideAxis::Ra);
-    const Lamp dec = lamp(GuideAxis::Dec);
-    const Lamp lamps[4] = {ra == Lamp::Left ? Lamp::Left : Lamp::Off,
-                           ra == Lamp::Right ? Lamp::Right : Lamp::Off,
-                           dec == Lamp::Left ? Lamp::Left : Lamp::Off,
-                           dec == Lamp::Right ? Lamp::Right : Lamp::Off};
+    // Squares: dark is black with a red outline, lit is white with a black
+    // one. Each is the direction of a pulse running on its axis, East, West,
+    // North ("-"), South ("+") from the left; a pulse of no length lights none.
+    bool lamps[4] = {};
+    for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec}) {
+        const std::optional<SentPulse>& p = pulses_.running(axis);
+        if (!p || p->length == 0)
+            continue;
+        static constexpr Direction kSquares[4] = {Direction::East, Direction::West, Direction::North,
+                                                  Direction::South};
+        lamps[std::find(kSquares, kSquares + 4, p->direction) - kSquares] = true;
+    }
     const int side = 2 * cell;
     if (side > 1 && bottom - top > 1) {
         for (int i = 0; i < 4; ++i) {
-            const bool lit = lamps[i] != Lamp::Off;
+            const bool lit = lamps[i];
             painter.setPen(lit ? QPen(Qt::black, 1) : drawing_.redPen);
             painter.setBrush(lit ? Qt::white : Qt::black);
             // Outline on the first and last pixel of the square, as wide as 2 cells.

@@ -1,6 +1,6 @@
 // The virtual LED window "OPTO": four squares that light white for the length
-// of a guiding pulse, two for AD and two for DEC. It draws the lamps of the
-// pulse machine (core/guide/pulsemachine.h), which also drives the serial
+// of a guiding pulse, two for AD and two for DEC. It draws the pulses the
+// pulse machine runs (core/guide/pulsemachine.h), which also drives the serial
 // outputs; the window forwards to it the pulses asked of it, its own arrow
 // keys, and the window system's exposures, which end both pulses.
 #pragma once
@@ -33,9 +33,6 @@ public:
     int bottom = 0;       // bottom edge of the squares, top of the label row
     int border = 1;       // frame border width (classic metrics)
     int titleHeight = 18; // caption height (classic metrics)
-
-    using Lamp = PulseMachine::Lamp;
-    Lamp lamp(GuideAxis axis) const { return pulses_.lamp(axis); }
 
     // Window size with its frame under the classic metrics; the settings'
     // optoWidth and optoHeight are in these terms.

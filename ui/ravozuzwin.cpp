@@ -44,7 +44,7 @@ TpButton::TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const
 void TpButton::mousePressEvent(QMouseEvent* e)
 {
     if (e->button() == Qt::LeftButton) {
-        mount_.slewPress(button);
+        mount_.slew(button, true);
         held_ = true;
     }
     QPushButton::mousePressEvent(e);
@@ -55,7 +55,7 @@ void TpButton::mouseReleaseEvent(QMouseEvent* e)
     // The stop of the output chosen now, whatever the press sent.
     if (e->button() == Qt::LeftButton) {
         held_ = false;
-        mount_.slewRelease(button);
+        mount_.slew(button, false);
     }
     QPushButton::mouseReleaseEvent(e);
     if (e->button() == Qt::LeftButton && owner_)
@@ -67,7 +67,7 @@ void TpButton::releaseIfHeld()
     if (!held_)
         return;
     held_ = false;
-    mount_.slewRelease(button);
+    mount_.slew(button, false);
     setDown(false);
 }
 

@@ -59,37 +59,29 @@ void MountControl::setOutput(int32_t type, GuideOutput* output)
         others_.erase(type);
 }
 
-void MountControl::sendCorrection(const correction::Result& r)
+SentCorrection MountControl::sendCorrection(const correction::Result& r)
 {
     if (!r.valid)
-        return;
+        return {};
     auto axisPulse = [](GuideAxis axis, const correction::Axis& a) {
         return AxisPulse{axis, a.pulseMs, a.timedPulse, a.relayCode, a.count};
     };
-    output().pulse(axisPulse(GuideAxis::Ra, r.ra));
+    SentCorrection sent;
+    sent.ra = output().pulse(axisPulse(GuideAxis::Ra, r.ra));
     channel_.pauseMs(correction::kAxisGapMs);
-    output().pulse(axisPulse(GuideAxis::Dec, r.dec));
+    sent.dec = output().pulse(axisPulse(GuideAxis::Dec, r.dec));
+    return sent;
 }
 
-void MountControl::arrowKey(ArrowKey key)
+std::optional<SentPulse> MountControl::arrowKey(ArrowKey key)
 {
     const tparam& p = *state_.params;
     const ArrowKeySense k = arrowKeySense(key, p.invertRa != 0, p.invertDec != 0);
-    output().pulse({k.axis, k.pulseMs, true, k.relayCode, kRelayArrowKeyCount});
+    return output().pulse({k.axis, k.pulseMs, true, k.relayCode, kRelayArrowKeyCount});
 }
 
-SlewCommand MountControl::slewCommand(SlewButton b) const
+void MountControl::slew(SlewButton b, bool held)
 {
     const tparam& p = *state_.params;
-    return {b, slewButtonRelayCode(b, p.invertRa != 0, p.invertDec != 0)};
-}
-
-void MountControl::slewPress(SlewButton b)
-{
-    output().slewStart(slewCommand(b));
-}
-
-void MountControl::slewRelease(SlewButton b)
-{
-    output().slewStop(slewCommand(b));
+    output().slew({b, slewButtonRelayCode(b, p.invertRa != 0, p.invertDec != 0), held});
 }

@@ -2,7 +2,7 @@
 // a measurement cycle, the arrow keys and the slew buttons, each sent on the
 // output that interfaceType chooses at the moment of the command. The
 // inversion options and the DEC inhibits are applied here, once (signs.h);
-// the outputs below only encode.
+// the outputs below only encode, and say what they sent.
 #pragma once
 
 #include <map>
@@ -45,19 +45,17 @@ public:
     void setOutput(int32_t type, GuideOutput* output);
 
     // One correction: AD, 5 ms, DEC; nothing when the optics are unusable.
-    void sendCorrection(const correction::Result& r);
+    // Returns what the output sent on each axis.
+    SentCorrection sendCorrection(const correction::Result& r);
     // One arrow key (its one-second pulse, or count 35 on the relay box).
-    void arrowKey(ArrowKey key);
-    // A slew button pressed and let go.
-    void slewPress(SlewButton b);
-    void slewRelease(SlewButton b);
+    std::optional<SentPulse> arrowKey(ArrowKey key);
+    // A slew button pressed (held true) or let go.
+    void slew(SlewButton b, bool held);
 
     MountChannel& channel() { return channel_; }
     PulseMachine& pulses() { return pulses_; }
 
 private:
-    SlewCommand slewCommand(SlewButton b) const;
-
     SharedState& state_;
     MountChannel& channel_;
     PulseMachine& pulses_;

@@ -12,28 +12,40 @@ PulseMachine::PulseMachine(MountChannel& channel, Clock& clock, PulseTimerPort& 
 {
 }
 
-void PulseMachine::setLamp(GuideAxis axis, Lamp lamp, Direction direction)
+PulseMachine::Lamp PulseMachine::lamp(GuideAxis axis) const
 {
-    slot(axis).lamp = lamp;
-    channel_.lamp(axis, lamp != Lamp::Off, direction);
+    const Slot& s = slot(axis);
+    if (!s || s->length == 0)
+        return Lamp::Off;
+    return s->direction == Direction::East || s->direction == Direction::North ? Lamp::Left : Lamp::Right;
+}
+
+void PulseMachine::lampsChanged()
+{
     if (lampsChanged_)
         lampsChanged_();
 }
 
-void PulseMachine::pulse(GuideAxis axis, int signedMs)
+SentPulse PulseMachine::pulse(GuideAxis axis, int signedMs)
 {
     endPulse(axis);
+    const Direction d = pulseDirection(axis, signedMs);
     if (signedMs != 0) {
-        const Direction d = pulseDirection(axis, signedMs);
         channel_.runMountOp(startOp(d));
-        setLamp(axis, signedMs < 0 ? Lamp::Left : Lamp::Right, d);
+        channel_.lamp(axis, true, d);
     }
     // The length counts from here: the move string has just been written.
     const int64_t lengthMs = signedMs == INT_MIN ? int64_t(INT_MAX) : std::abs(signedMs);
-    Slot& s = slot(axis);
-    s.pulsing = true;
-    s.deadlineUs = clock_.nowUs() + lengthMs * 1000;
-    timer_.arm(axis, s.deadlineUs);
+    SentPulse& s = slot(axis).emplace();
+    s.axis = axis;
+    s.direction = d;
+    s.length = int(lengthMs);
+    s.startUs = clock_.nowUs();
+    s.endUs = s.startUs + lengthMs * 1000;
+    timer_.arm(axis, s.endUs);
+    if (signedMs != 0)
+        lampsChanged();
+    return s;
 }
 
 void PulseMachine::endPulse(GuideAxis axis)
@@ -44,16 +56,17 @@ void PulseMachine::endPulse(GuideAxis axis)
     // out again for the rest of its length.
     const GuideAxis other = axis == GuideAxis::Ra ? GuideAxis::Dec : GuideAxis::Ra;
     const Slot& o = slot(other);
-    if (o.pulsing && o.lamp != Lamp::Off && stopHaltsBothAxes(channel_.interfaceType()))
-        channel_.runMountOp(startOp(pulseDirection(other, o.lamp == Lamp::Left ? -1 : 1)));
-    slot(axis).pulsing = false;
+    if (o && o->length != 0 && stopHaltsBothAxes(channel_.interfaceType()))
+        channel_.runMountOp(startOp(o->direction));
+    slot(axis).reset();
     timer_.disarm(axis);
-    setLamp(axis, Lamp::Off, pulseDirection(axis, 0));
+    channel_.lamp(axis, false, pulseDirection(axis, 0));
+    lampsChanged();
 }
 
 void PulseMachine::expire(GuideAxis axis)
 {
-    if (slot(axis).pulsing)
+    if (pulsing(axis))
         endPulse(axis);
 }
 

@@ -1,7 +1,9 @@
 // The timed pulses of the LED window, "LX 200" and "Meade ETX": per axis,
 // idle or pulsing. A pulse first ends the axis's running one (stop strings,
 // squares dark), then starts the move of its direction, lights its square and
-// arms the axis's timer for its length, counted from the move just written.
+// arms the axis's timer for its length, counted from the move just written;
+// the record of the pulse it returns is what the axis runs, and its squares
+// are drawn from it.
 // The timer's expiry, another pulse on the axis, or the window system
 // exposing the LED window ends it, with the stop strings each time. A pulse
 // of length zero lights nothing and ends once more at the next timer turn.
@@ -13,6 +15,9 @@
 #include <cstdint>
 #include <functional>
 
+#include <optional>
+
+#include "core/guide/guideoutput.h"
 #include "core/guide/signs.h"
 
 class Clock;
@@ -38,8 +43,9 @@ public:
 
     // A pulse of signed length (signs.h: AD below zero east and the left
     // square, above zero west and the right one; DEC below zero north and the
-    // left ("-") square, above zero south and the right ("+") one).
-    void pulse(GuideAxis axis, int signedMs);
+    // left ("-") square, above zero south and the right ("+") one). Returns
+    // the pulse as it runs: from the move written to the timer's deadline.
+    SentPulse pulse(GuideAxis axis, int signedMs);
     // Stop the axis on the mount, darken its squares, disarm its timer.
     void endPulse(GuideAxis axis);
     // The timer's call at an axis's deadline.
@@ -48,23 +54,23 @@ public:
     // must not go on without us).
     void stopRunning();
 
-    bool pulsing(GuideAxis axis) const { return slot(axis).pulsing; }
+    // The pulse an axis runs, until it ends.
+    const std::optional<SentPulse>& running(GuideAxis axis) const { return slot(axis); }
+    bool pulsing(GuideAxis axis) const { return running(axis).has_value(); }
     bool anyPulsing() const { return pulsing(GuideAxis::Ra) || pulsing(GuideAxis::Dec); }
-    Lamp lamp(GuideAxis axis) const { return slot(axis).lamp; }
-    int64_t deadlineUs(GuideAxis axis) const { return slot(axis).deadlineUs; }
+    // The axis's lit square, from the pulse it runs: left for East and North,
+    // right for West and South, none for a pulse of length zero.
+    Lamp lamp(GuideAxis axis) const;
+    int64_t deadlineUs(GuideAxis axis) const { return pulsing(axis) ? running(axis)->endUs : 0; }
 
     // Called after every change of a lamp (the LED window repaints).
     void setLampsChanged(std::function<void()> f) { lampsChanged_ = std::move(f); }
 
 private:
-    struct Slot {
-        bool pulsing = false;
-        Lamp lamp = Lamp::Off;
-        int64_t deadlineUs = 0;
-    };
+    using Slot = std::optional<SentPulse>;
     Slot& slot(GuideAxis axis) { return slots_[axis == GuideAxis::Ra ? 0 : 1]; }
     const Slot& slot(GuideAxis axis) const { return slots_[axis == GuideAxis::Ra ? 0 : 1]; }
-    void setLamp(GuideAxis axis, Lamp lamp, Direction direction);
+    void lampsChanged();
 
     MountChannel& channel_;
     Clock& clock_;

@@ -2,12 +2,14 @@
 #include "core/indi/indimount.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 
 #include "core/guide/mountchannel.h"
 #include "core/indi/indiclient.h"
 #include "core/indi/indiconnection.h"
+#include "core/state.h"
 
 namespace {
 
@@ -187,40 +189,37 @@ std::string IndiMountOutput::mountName() const
     return impl_->device;
 }
 
-void IndiMountOutput::pulse(const AxisPulse& p)
+std::optional<SentPulse> IndiMountOutput::pulse(const AxisPulse& p)
 {
-    if (!p.timed || p.lengthMs == 0)
-        return;
-    const Direction direction = pulseDirection(p.axis, p.lengthMs);
-    const int ms = p.lengthMs < 0 ? -p.lengthMs : p.lengthMs;
-    impl_->channel.timedPulse(direction, ms);
+    if (!p.timed)
+        return std::nullopt;
+    SentPulse sent;
+    sent.axis = p.axis;
+    sent.direction = pulseDirection(p.axis, p.lengthMs);
+    sent.length = p.lengthMs == INT_MIN ? INT_MAX : std::abs(p.lengthMs);
+    // The mount times the pulse from our request on.
+    sent.startUs = impl_->channel.state().clock.nowUs();
+    sent.endUs = sent.startUs + int64_t(sent.length) * 1000;
+    if (sent.length == 0)
+        return sent;
+    impl_->channel.timedPulse(sent.direction, sent.length);
     const std::string device = impl_->target();
-    if (device.empty())
-        return;
-    const AxisElements e = pulseElements(direction);
-    impl_->client.sendNumbers(device, axisProperties(p.axis).pulse, {{e.toward, double(ms)}, {e.away, 0.0}});
+    if (!device.empty()) {
+        const AxisElements e = pulseElements(sent.direction);
+        impl_->client.sendNumbers(device, axisProperties(p.axis).pulse,
+                                  {{e.toward, double(sent.length)}, {e.away, 0.0}});
+    }
+    return sent;
 }
 
-void IndiMountOutput::slewStart(const SlewCommand& s)
+void IndiMountOutput::slew(const SlewCommand& s)
 {
     const Direction direction = slewButtonDirection(s.button);
     const GuideAxis axis = axisOf(direction);
-    impl_->channel.motion(axis, true, direction);
+    impl_->channel.motion(axis, s.held, direction);
     const std::string device = impl_->target();
     if (device.empty())
         return;
     const AxisElements e = motionElements(direction);
-    impl_->client.sendSwitches(device, axisProperties(axis).motion, {{e.toward, true}, {e.away, false}});
-}
-
-void IndiMountOutput::slewStop(const SlewCommand& s)
-{
-    const Direction direction = slewButtonDirection(s.button);
-    const GuideAxis axis = axisOf(direction);
-    impl_->channel.motion(axis, false, direction);
-    const std::string device = impl_->target();
-    if (device.empty())
-        return;
-    const AxisElements e = motionElements(direction);
-    impl_->client.sendSwitches(device, axisProperties(axis).motion, {{e.toward, false}, {e.away, false}});
+    impl_->client.sendSwitches(device, axisProperties(axis).motion, {{e.toward, s.held}, {e.away, false}});
 }

@@ -37,9 +37,8 @@ public:
     // The device in use or last tried ("" before connect()).
     std::string mountName() const;
 
-    void pulse(const AxisPulse& p) override;
-    void slewStart(const SlewCommand& s) override;
-    void slewStop(const SlewCommand& s) override;
+    std::optional<SentPulse> pulse(const AxisPulse& p) override;
+    void slew(const SlewCommand& s) override;
 
     struct Impl;
 

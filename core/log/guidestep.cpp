@@ -1,42 +1,29 @@
 // One tracking cycle in PHD2's terms.
 #include "core/log/guidestep.h"
 
-#include <cstdlib>
-
-#include "core/guide/correction.h"
 #include "core/session.h"
 #include "core/settings/tparam.h"
 
 namespace {
 
-struct SentPulse {
+struct AxisFigures {
     int ms = 0;
     std::optional<Direction> direction;
 };
 
-SentPulse sentPulse(const CycleResult& c, GuideAxis axis, int32_t interfaceType)
+// The pulse the output reported for an axis; one of no length moved nothing.
+AxisFigures sentOn(const CycleResult& c, GuideAxis axis)
 {
-    const correction::Axis& a = axis == GuideAxis::Ra ? c.correction.ra : c.correction.dec;
-    if (!c.sent || a.count <= 0)
+    const std::optional<SentPulse>& p = c.pulses.of(axis);
+    if (!p || p->length <= 0)
         return {};
-    SentPulse s;
-    if (interfaceType == RelayBox) {
-        // The box times its pulses itself: a count is 1/63 s (no inhibit there).
-        s.ms = (a.count * 1000 + correction::kMaxCount / 2) / correction::kMaxCount;
-    } else {
-        if (!a.timedPulse)
-            return {};
-        s.ms = std::abs(a.pulseMs);
-    }
-    s.direction = pulseDirection(axis, a.pulseMs);
-    return s;
+    return {p->lengthMs(), p->direction};
 }
 
 }  // namespace
 
 GuideStepFigures guideStepFigures(const CycleResult& c, const tparam& params)
 {
-    const int32_t interfaceType = params.interfaceType;
     GuideStepFigures f;
     if (c.measurement.gated) {
         f.dropped = true;
@@ -47,8 +34,8 @@ GuideStepFigures guideStepFigures(const CycleResult& c, const tparam& params)
     f.dy = double(-int64_t(c.dy));
     f.raDistance = mountDistance(c.dx, params.invertRa != 0);
     f.decDistance = mountDistance(c.dy, params.invertDec != 0);
-    const SentPulse ra = sentPulse(c, GuideAxis::Ra, interfaceType);
-    const SentPulse dec = sentPulse(c, GuideAxis::Dec, interfaceType);
+    const AxisFigures ra = sentOn(c, GuideAxis::Ra);
+    const AxisFigures dec = sentOn(c, GuideAxis::Dec);
     f.raMs = ra.ms;
     f.raDirection = ra.direction;
     f.decMs = dec.ms;

@@ -34,8 +34,7 @@ struct GuideStepFigures {
     double snr = 0;
 };
 
-// The figures of a tracking cycle with these settings: the output
-// (interfaceType: on the relay box a count is 1/63 s and the inhibits do not
-// apply; the timed outputs send the signed length the correction computed,
-// unless an inhibit held it back) and the inversion options.
+// The figures of a tracking cycle: the pulses as the output reported them
+// (the relay box's counts of 1/63 s to the nearest millisecond), the
+// distances with the inversion options of these settings.
 GuideStepFigures guideStepFigures(const CycleResult& cycle, const tparam& params);

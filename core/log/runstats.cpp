@@ -36,17 +36,23 @@ float usablePixelScale(const tparam& p)
     return std::isfinite(scale) && scale > 0 ? scale : 0;
 }
 
-std::string cycleJson(const CycleResult& c, double tSeconds, int32_t interfaceType)
+std::string cycleJson(const CycleResult& c, double tSeconds)
 {
-    const bool timed = c.sent && interfaceType != RelayBox;
+    // The signed length of a pulse the output timed in milliseconds; none
+    // for the relay box's counts or a pulse held back.
+    auto timedMs = [&c](GuideAxis axis) {
+        const std::optional<SentPulse>& p = c.pulses.of(axis);
+        const bool timed = p && p->unit == SentPulse::Unit::Milliseconds;
+        return intOrNull(timed, timed ? p->signedMs() : 0);
+    };
     std::string s = "{\"t_s\":" + number3(tSeconds);
     s += ",\"dx\":" + std::to_string(c.dx);
     s += ",\"dy\":" + std::to_string(c.dy);
     s += ",\"population\":" + std::to_string(c.measurement.population);
     s += ",\"ad_count\":" + intOrNull(c.sent, c.correction.ra.count);
     s += ",\"dec_count\":" + intOrNull(c.sent, c.correction.dec.count);
-    s += ",\"ad_ms\":" + intOrNull(timed && c.correction.ra.timedPulse, c.correction.ra.pulseMs);
-    s += ",\"dec_ms\":" + intOrNull(timed && c.correction.dec.timedPulse, c.correction.dec.pulseMs);
+    s += ",\"ad_ms\":" + timedMs(GuideAxis::Ra);
+    s += ",\"dec_ms\":" + timedMs(GuideAxis::Dec);
     s += c.measurement.gated ? ",\"dropped\":true}" : ",\"dropped\":false}";
     return s;
 }

@@ -21,11 +21,11 @@ float usablePixelScale(const tparam& params);
 //  "ad_ms":MA,"dec_ms":MD,"dropped":B}
 // dx, dy: the guiding error (reference minus star, pixels). Counts: as the
 // correction computed them, null when nothing was sent (unusable optics, a
-// run that sends nothing). ms: the signed lengths the timed outputs receive
-// (below zero East or North), null on the relay box, when nothing was sent
-// on that axis, or when an inhibit held the DEC pulse back. dropped: the
-// tracking gate discarded the frame.
-std::string cycleJson(const CycleResult& cycle, double tSeconds, int32_t interfaceType);
+// run that sends nothing). ms: the signed lengths the output reported timing
+// in milliseconds (below zero East or North), null for the relay box's
+// counts, when nothing was sent on that axis, or when an inhibit held the
+// DEC pulse back. dropped: the tracking gate discarded the frame.
+std::string cycleJson(const CycleResult& cycle, double tSeconds);
 
 struct GuideRunSummary {
     int cycles = 0;   // cycles the figures are taken over

@@ -177,14 +177,19 @@ TEST(PulseCommand, BadArgumentsGiveUsage)
     EXPECT_FALSE(std::ifstream(dir.file("qv185.dat")).good());
 }
 
-// No Qt platform plugin at all: every output still pulses and reports.
+// No Qt platform plugin at all: every output still pulses and reports what
+// it sent (AD 51 counts East, DEC 34 South; the relay box's counts of 1/63 s).
 TEST(PulseCommand, WorksWithoutAnyQtPlatform)
 {
     const struct {
         int interfaceType;
         size_t writes;
         bool lamps;
-    } cases[] = {{RelayBox, 4, false}, {Lx200, 12, true}, {MeadeEtx, 8, true}, {VirtualLeds, 0, true}};
+        std::string pulses;
+    } cases[] = {{RelayBox, 4, false, "AD E 810 ms (51), DEC S 540 ms (34)"},
+                 {Lx200, 12, true, "AD E 765 ms, DEC S 510 ms"},
+                 {MeadeEtx, 8, true, "AD E 765 ms, DEC S 510 ms"},
+                 {VirtualLeds, 0, true, "AD E 765 ms, DEC S 510 ms"}};
     for (const auto& c : cases) {
         TempDir dir;
         PtyLine pty;
@@ -194,5 +199,14 @@ TEST(PulseCommand, WorksWithoutAnyQtPlatform)
         EXPECT_EQ(r.json.value("ad_count").toInt(), 51) << c.interfaceType;
         EXPECT_EQ(r.sent.size(), c.writes) << c.interfaceType;
         EXPECT_EQ(r.json.contains("lamps"), c.lamps) << c.interfaceType;
+        std::string pulses;
+        for (const QJsonValue& v : r.json.value("pulses").toArray()) {
+            const QJsonObject p = v.toObject();
+            pulses += (pulses.empty() ? "" : ", ") + p.value("axis").toString().toStdString() + " "
+                      + p.value("direction").toString().toStdString() + " " + std::to_string(p.value("ms").toInt())
+                      + " ms" + (p.contains("relay_count") ? " (" + std::to_string(p.value("relay_count").toInt()) + ")" : "");
+            EXPECT_NEAR(p.value("end_ms").toDouble() - p.value("start_ms").toDouble(), p.value("ms").toDouble(), 0.5);
+        }
+        EXPECT_EQ(pulses, c.pulses) << c.interfaceType;
     }
 }

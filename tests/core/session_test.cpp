@@ -1,5 +1,5 @@
 // The guiding session over pictures and errors: what reaches the mount on
-// every output for the worked example, a short series of pictures with the
+// every output for the worked example and what the output says it sent, a short series of pictures with the
 // star moving and lost, and the listeners' view of tracking.
 #include <gtest/gtest.h>
 
@@ -30,50 +30,89 @@ void putStar(Picture& picture, int x, int y)
             picture.at(x + i, y + j) = rgbWord(255, 255, 255);
 }
 
+// A pulse as an output reported it: "E 510 ms 0..510000", "-" for none.
+std::string described(const std::optional<SentPulse>& p)
+{
+    if (!p)
+        return "-";
+    return std::string(1, directionLetter(p->direction)) + " " + std::to_string(p->length)
+           + (p->unit == SentPulse::Unit::Milliseconds ? " ms " : " counts ") + std::to_string(p->startUs) + ".."
+           + std::to_string(p->endUs);
+}
+
 }  // namespace
 
-// Every output but the relay box, values only a crafted settings file holds
-// included, takes the timed path with the strings of that output.
-TEST(GuidingSession, WorkedExampleOnEveryOutput)
+// A correction on every output, with the inversions and the inhibits: what
+// reaches the mount, and the record the output returns of it, which the
+// cycle keeps and which tells the session when the pulses are over.
+TEST(GuidingSession, CorrectionOnEveryOutputReturnsWhatItSent)
 {
-    const Strings plain{"#:Qe#", "#:Qw#", "#:Me#", "#:Qn#", "#:Qs#", "#:Ms#"};
-    const struct {
-        int interfaceType;
-        Strings sent;
+    // The worked example, 2 px on AD and -1 px on DEC: 34 and 17 counts, 510 and 255 ms.
+    struct Case {
+        const char* what;
+        int output;
+        bool invertRa, invertDec, inhibitDecPlus, inhibitDecMinus;
+        int dx, dy;
+        Strings texts;
+        std::string relayBytes;
+        std::string ra, dec;
     } cases[] = {
-        {Lx200, {"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}},
-        {MeadeEtx, {"#:Q#", "#:Me#", "#:Q#", "#:Me#", "#:Ms#"}},  // AD's move again after the stop of both
-        {VirtualLeds, plain},
-        {7, plain},
-        {-1, plain},
+        // The box times 1/63 s a count from its command byte; it ignores the inhibits.
+        {"relay box", RelayBox, false, false, true, false, 2, -1, {}, {"\x89\x00\x46\x03", 4},
+         "E 34 counts 0..539682", "S 17 counts 10000..279841"},
+        {"relay box inverted", RelayBox, true, true, false, true, 2, -1, {}, {"\x88\x01\x47\x02", 4},
+         "W 34 counts 0..539682", "N 17 counts 10000..279841"},
+        // Timed: AD, the 5 ms gap, DEC; each pulse runs from its move string on.
+        {"LX 200", Lx200, false, false, false, false, 2, -1,
+         {"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}, "",
+         "E 510 ms 0..510000", "S 255 ms 5000..260000"},
+        {"LX 200, DEC+ inhibited", Lx200, false, false, true, false, 2, -1, {"#:Qe#", "#:Qw#", "#:RG#", "#:Me#"}, "",
+         "E 510 ms 0..510000", "-"},
+        {"Meade ETX, AD inverted", MeadeEtx, true, false, false, false, 2, -1,
+         {"#:Q#", "#:Mw#", "#:Q#", "#:Mw#", "#:Ms#"}, "", "W 510 ms 0..510000", "S 255 ms 5000..260000"},
+        {"LED window, DEC inverted, DEC- inhibited", VirtualLeds, false, true, false, true, 2, -1,
+         {"#:Qe#", "#:Qw#", "#:Me#"}, "", "E 510 ms 0..510000", "-"},
+        // Values only a crafted settings file holds: the LED window's path.
+        {"output 7", 7, false, false, false, false, -2, 1,
+         {"#:Qe#", "#:Qw#", "#:Mw#", "#:Qn#", "#:Qs#", "#:Mn#"}, "", "W 510 ms 0..510000", "N 255 ms 5000..260000"},
+        {"output -1", -1, false, false, false, false, 2, -1,
+         {"#:Qe#", "#:Qw#", "#:Me#", "#:Qn#", "#:Qs#", "#:Ms#"}, "", "E 510 ms 0..510000", "S 255 ms 5000..260000"},
+        // No error: pulses of no length, reported as such; only the stops go out.
+        {"LX 200, star on its lock", Lx200, false, false, false, false, 0, 0, {"#:Qe#", "#:Qw#", "#:Qn#", "#:Qs#"}, "",
+         "W 0 ms 0..0", "S 0 ms 5000..5000"},
+        {"relay box, star on its lock", RelayBox, false, false, false, false, 0, 0, {}, {"\x01\x00\x03\x02", 4},
+         "W 0 counts 0..0", "S 0 counts 10000..10000"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "interface " << c.interfaceType);
-        CoreRig rig(c.interfaceType);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CoreRig rig(c.output);
         workedOptics(rig.state);
-        const correction::Result& r = rig.core.session.correct(2, -1);
-        EXPECT_EQ(r.ra.count, 34);
-        EXPECT_EQ(rig.texts(), c.sent);
-        EXPECT_EQ(rig.core.pulses.deadlineUs(GuideAxis::Ra), 510000);
-        EXPECT_EQ(rig.core.pulses.deadlineUs(GuideAxis::Dec), 5000 + 255000);
-        EXPECT_EQ(rig.core.pulses.lamp(GuideAxis::Ra), PulseMachine::Lamp::Left);
-        EXPECT_EQ(rig.core.pulses.lamp(GuideAxis::Dec), PulseMachine::Lamp::Right);
+        rig.state.params->invertRa = c.invertRa;
+        rig.state.params->invertDec = c.invertDec;
+        rig.state.inhibitDecPlus = c.inhibitDecPlus;
+        rig.state.inhibitDecMinus = c.inhibitDecMinus;
+        rig.core.session.correct(c.dx, c.dy);
+        EXPECT_EQ(rig.texts(), c.texts);
+        EXPECT_EQ(rig.relayBytes(), c.relayBytes);
+        const SentCorrection& sent = rig.core.session.lastCycle().pulses;
+        EXPECT_EQ(described(sent.ra), c.ra);
+        EXPECT_EQ(described(sent.dec), c.dec);
+        EXPECT_EQ(rig.core.session.correctionEndsUs(), sent.endUs());
+        // What the timed outputs report is what their squares show and when they stop.
+        for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec})
+            if (sent.of(axis) && sent.of(axis)->unit == SentPulse::Unit::Milliseconds)
+                EXPECT_EQ(rig.core.pulses.running(axis), sent.of(axis));
     }
 
-    CoreRig relay(RelayBox);
-    workedOptics(relay.state);
-    relay.core.session.correct(2, -1);
-    EXPECT_EQ(relay.relayBytes(), std::string("\x89\x00\x46\x03", 4));
-    for (size_t i = 0; i < relay.seen.size(); ++i)
-        EXPECT_EQ(relay.seen[i].timeUs, 5000 * int64_t(i));  // 5 ms in each pair and between the axes
-    EXPECT_FALSE(relay.core.pulses.anyPulsing());
-
-    // A zero error on the timed path only stops both axes.
-    CoreRig zero(Lx200);
-    workedOptics(zero.state);
-    zero.core.session.correct(0, 0);
-    EXPECT_EQ(zero.texts(), (Strings{"#:Qe#", "#:Qw#", "#:Qn#", "#:Qs#"}));
-    EXPECT_EQ(zero.core.pulses.lamp(GuideAxis::Ra), PulseMachine::Lamp::Off);
+    // Unusable optics: nothing at all, no wait, nothing reported.
+    CoreRig rig(Lx200);
+    rig.state.params->focalLength = 0;
+    rig.core.session.correct(2, -1);
+    EXPECT_TRUE(rig.seen.empty());
+    EXPECT_EQ(rig.clock.nowUs(), 0);
+    EXPECT_EQ(described(rig.core.session.lastCycle().pulses.ra), "-");
+    EXPECT_EQ(described(rig.core.session.lastCycle().pulses.dec), "-");
+    EXPECT_EQ(rig.core.session.correctionEndsUs(), 0);
 }
 
 TEST(GuidingSession, SeriesOfPicturesLocksCorrectsAndDropsALostStar)

@@ -357,9 +357,9 @@ TEST_F(IndiBench, ASlewButtonMovesTheMountWhileHeldAndStopsItOnRelease)
     for (const Case& k : cases) {
         SCOPED_TRACE(int(k.button));
         ASSERT_TRUE(before);
-        mount->slewStart({k.button, 0});
+        mount->slew({k.button, 0, true});
         std::this_thread::sleep_for(milliseconds(1000));
-        mount->slewStop({k.button, 0});
+        mount->slew({k.button, 0, false});
         std::this_thread::sleep_for(milliseconds(300));
         const auto moved = starAfterNow(*before);
         ASSERT_TRUE(moved);

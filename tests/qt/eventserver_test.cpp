@@ -426,9 +426,8 @@ TEST(EventServer, TheStarChosenIsTheBrightestByTheCamerasValues)
 TEST(EventServer, EquipmentSaysWhetherTheIndiMountIsConnected)
 {
     struct : GuideOutput {
-        void pulse(const AxisPulse&) override {}
-        void slewStart(const SlewCommand&) override {}
-        void slewStop(const SlewCommand&) override {}
+        std::optional<SentPulse> pulse(const AxisPulse&) override { return std::nullopt; }
+        void slew(const SlewCommand&) override {}
         bool ready() const override { return up; }
         bool up = false;
     } indi;

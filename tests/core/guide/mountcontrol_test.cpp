@@ -1,6 +1,7 @@
-// What reaches the mount for an arrow key, a slew button and a correction on
-// every output, at every sign and inversion: the sign table as the channel's
-// observers see it (the serial line itself is tested apart).
+// What reaches the mount for an arrow key and a slew button on every output,
+// at every sign and inversion: the sign table as the channel's observers see
+// it (the serial line itself is tested apart; a correction on every output is
+// in the session's tests), and how the output is chosen and opened.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,9 +89,9 @@ TEST(MountControl, SlewButtonsPressAndReleaseOnEveryOutput)
         CoreRig rig(c.interfaceType);
         rig.state.params->invertRa = c.invertRa;
         rig.state.params->invertDec = c.invertDec;
-        rig.core.mount.slewPress(c.button);
+        rig.core.mount.slew(c.button, true);
         EXPECT_EQ(rig.takeTexts(), c.press);
-        rig.core.mount.slewRelease(c.button);
+        rig.core.mount.slew(c.button, false);
         EXPECT_EQ(rig.texts(), c.release);
         EXPECT_EQ(rig.relayBytes(), "");
         EXPECT_FALSE(rig.core.pulses.anyPulsing());
@@ -101,8 +102,8 @@ TEST(MountControl, SlewButtonsPressAndReleaseOnEveryOutput)
         CoreRig rig(c.interfaceType);
         rig.state.params->invertRa = c.invertRa;
         rig.state.params->invertDec = c.invertDec;
-        rig.core.mount.slewPress(c.button);
-        rig.core.mount.slewRelease(c.button);
+        rig.core.mount.slew(c.button, true);
+        rig.core.mount.slew(c.button, false);
         EXPECT_EQ(rig.relayBytes(), c.relay) << int(c.button);
     }
 }
@@ -110,53 +111,14 @@ TEST(MountControl, SlewButtonsPressAndReleaseOnEveryOutput)
 TEST(MountControl, ReleaseSendsTheStopOfTheOutputChosenThen)
 {
     CoreRig rig(Lx200);
-    rig.core.mount.slewPress(SlewButton::East);
+    rig.core.mount.slew(SlewButton::East, true);
     EXPECT_EQ(rig.takeTexts(), (Strings{"#:RG#", "#:Me#"}));
     rig.state.params->interfaceType = MeadeEtx;
-    rig.core.mount.slewRelease(SlewButton::East);
+    rig.core.mount.slew(SlewButton::East, false);
     EXPECT_EQ(rig.takeTexts(), (Strings{"#:Q#"}));
     rig.state.params->interfaceType = RelayBox;
-    rig.core.mount.slewRelease(SlewButton::East);
+    rig.core.mount.slew(SlewButton::East, false);
     EXPECT_TRUE(rig.seen.empty());
-}
-
-TEST(MountControl, CorrectionGoesToTheOutputWithTheAxisGapAndTheInhibits)
-{
-    correction::Inputs in;
-    in.focalLengthCm = 100;
-    in.pixelSizeUm = 10;
-    in.raSpeedArcsecPerSec = in.decSpeedArcsecPerSec = 7.5;
-    in.dx = 2;
-    in.dy = -1;
-
-    {   // Relay box: AD pair, 5 ms, DEC pair, 15 ms in all; inhibits ignored.
-        CoreRig rig(RelayBox);
-        in.inhibitDecPlus = true;
-        rig.core.mount.sendCorrection(correction::compute(in));
-        EXPECT_EQ(rig.relayBytes(), std::string("\x89\x00\x46\x03", 4));
-        EXPECT_EQ(rig.clock.nowUs(), 15000);
-    }
-    {   // Timed: AD -510 ms, 5 ms, DEC +255 ms; "Inhibe DEC+" drops the DEC pulse.
-        CoreRig rig(Lx200);
-        in.inhibitDecPlus = false;
-        rig.core.mount.sendCorrection(correction::compute(in));
-        EXPECT_EQ(rig.texts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#", "#:Qn#", "#:Qs#", "#:RG#", "#:Ms#"}));
-        EXPECT_EQ(rig.timer.deadline(GuideAxis::Ra), 510000);
-        EXPECT_EQ(rig.timer.deadline(GuideAxis::Dec), 5000 + 255000);
-
-        CoreRig inhibited(Lx200);
-        in.inhibitDecPlus = true;
-        inhibited.core.mount.sendCorrection(correction::compute(in));
-        EXPECT_EQ(inhibited.texts(), (Strings{"#:Qe#", "#:Qw#", "#:RG#", "#:Me#"}));
-        EXPECT_FALSE(inhibited.core.pulses.pulsing(GuideAxis::Dec));
-    }
-    {   // Unusable optics: nothing at all, no wait.
-        CoreRig rig(Lx200);
-        in.focalLengthCm = 0;
-        rig.core.mount.sendCorrection(correction::compute(in));
-        EXPECT_TRUE(rig.seen.empty());
-        EXPECT_EQ(rig.clock.nowUs(), 0);
-    }
 }
 
 TEST(MountControl, ApplyingTheOutputOpensThePortOrShowsTheLeds)

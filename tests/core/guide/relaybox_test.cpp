@@ -73,8 +73,8 @@ TEST(RelayBoxLine, SequencesWithTheirWaits)
     } cases[] = {
         {"correction", [&] { box.pulse({GuideAxis::Dec, 945, true, RelayNorth, 63}); }, {0xFE, 0x03}},
         {"arrow key", [&] { box.pulse({GuideAxis::Ra, -1000, true, RelayWest, kRelayArrowKeyCount}); }, {0x8C, 0x01}},
-        {"slew button", [&] { box.slewStart({SlewButton::South, RelaySouth}); }, {0xFF}},
-        {"slew release", [&] { box.slewStop({SlewButton::South, RelaySouth}); }, {}},
+        {"slew button", [&] { box.slew({SlewButton::South, RelaySouth, true}); }, {0xFF}},
+        {"slew release", [&] { box.slew({SlewButton::South, RelaySouth, false}); }, {}},
     };
     for (const auto& c : cases) {
         clock.advanceUs(12345);

@@ -164,9 +164,9 @@ TEST(IndiMountOutput, EveryCommandIsAnnouncedOnTheChannelWithTheSignTablesDirect
         {"inhibited", [&] { mount.pulse({GuideAxis::Dec, 600, false, 2, 40}); }, {}},
         {"arrow key right", [&] { rig.core.mount.arrowKey(ArrowKey::Right); }, {"W1000"}},
         {"arrow key up", [&] { rig.core.mount.arrowKey(ArrowKey::Up); }, {"S1000"}},
-        {"slew N", [&] { rig.core.mount.slewPress(SlewButton::North); }, {"+N"}},
-        {"slew N let go", [&] { rig.core.mount.slewRelease(SlewButton::North); }, {"-N"}},
-        {"slew E", [&] { rig.core.mount.slewPress(SlewButton::East); }, {"+E"}},
+        {"slew N", [&] { rig.core.mount.slew(SlewButton::North, true); }, {"+N"}},
+        {"slew N let go", [&] { rig.core.mount.slew(SlewButton::North, false); }, {"-N"}},
+        {"slew E", [&] { rig.core.mount.slew(SlewButton::East, true); }, {"+E"}},
         {"correction", [&] { rig.core.mount.sendCorrection(r); }, {"W150"}},
     };
     for (const Case& c : cases) {
@@ -175,6 +175,16 @@ TEST(IndiMountOutput, EveryCommandIsAnnouncedOnTheChannelWithTheSignTablesDirect
         c.command();
         EXPECT_EQ(seen, c.seen);
     }
+    // What the output reports: the pulse as the mount times it from the
+    // request on, nothing for one held back, one of no length as such.
+    rig.clock.advanceMs(7);
+    const int64_t t = rig.clock.nowUs();
+    const SentCorrection sent = rig.core.mount.sendCorrection(r);
+    EXPECT_EQ(sent.ra, (SentPulse{GuideAxis::Ra, Direction::West, SentPulse::Unit::Milliseconds, 150, t, t + 150000}));
+    EXPECT_FALSE(sent.dec);
+    const std::optional<SentPulse> none = mount.pulse({GuideAxis::Dec, 0, true, 3, 0});
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->length, 0);
     // The timed outputs' machine never ran: the mount times its own pulses.
     EXPECT_FALSE(rig.core.pulses.anyPulsing());
     EXPECT_FALSE(rig.timer.deadline(GuideAxis::Ra));
