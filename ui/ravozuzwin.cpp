@@ -130,8 +130,6 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     QSize screen(1024, 768);
     if (QScreen* s = QGuiApplication::primaryScreen())
         screen = s->size();
-    state_.captionHeight = 18;
-    state_.frameWidth = 4;
     const QPoint pos = initialPosition(screen.width(), screen.height());
     move(pos);
     state_.mainX = pos.x();
@@ -165,8 +163,8 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     acquisitionTimer.setInterval(AcquisitionLoop::kTickMs);
     connect(&acquisitionTimer, &QTimer::timeout, this, &RavozuzWindow::AcquisitionTick);
 
-    // Setup: the mouse filter, the manual threshold, then the analysis panel
-    // (which loads the settings and applies the guiding output).
+    // Setup: the mouse filter, then the analysis panel (which loads the
+    // settings and applies the guiding output).
     MouseFilter::Hooks hooks;
     hooks.captureRunning = [this] { return state_.captureRunning; };
     hooks.placeRegion = [this](QPoint v) { core_.session.placeRegion(v.x(), v.y()); };
@@ -179,10 +177,8 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     };
     mouseFilter = new MouseFilter(captureView, hooks, this);
     mouseFilter->install();
-    state_.manualThreshold = 32;
     zoomWindow = new tzoomwin(state_, core_, drawing_, this);
     captureView->raise();  // over the top of the analysis panel
-    state_.captureRunning = false;
 }
 
 RavozuzWindow::~RavozuzWindow()
@@ -310,7 +306,7 @@ void RavozuzWindow::ThresholdDown()
 
 void RavozuzWindow::ManualToggled()
 {
-    state_.beep();
+    beep();
     if (manualBox->isChecked()) {
         // Manual mode starts from the threshold the last measurement used.
         state_.manualThreshold = state_.detectionThreshold;
@@ -387,7 +383,6 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     QApplication app(argc, argv);
     SteadyClock clock;
     SharedState state(clock);
-    state.beep = [] { QApplication::beep(); };
     GuiderHost host(state);
     host.warnAboutTrace("quorvel");
     std::unique_ptr<GuideLog> log;

@@ -42,10 +42,6 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     const auto table = greyPalette();
     zoomHeader.setColorTable(QList<QRgb>(table.begin(), table.end()));
     zoomHeader.fill(0);
-    state_.regionX = 110;
-    state_.regionY = 70;
-    state_.centroidX = 0;
-    state_.centroidY = 0;
 
     // The record starts from its defaults (speeds 12 and 14 arcseconds per
     // second); the file of the current directory replaces them when it holds
@@ -79,14 +75,6 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     photoTimer.start();
 
     core_.session.setUseDarkFrame(false);
-    state_.trackingOn = false;
-    state_.manualThresholdOn = false;
-    state_.peakLevel = 0;
-    state_.population = 0;
-    state_.greyHistogram.fill(0);
-    state_.columnCounts.fill(0);
-    state_.rowCounts.fill(0);
-
     listener_ = core_.session.addListener([this](const SessionEvent& e) { sessionChanged(e); });
     ApplyInterface();
 
@@ -176,7 +164,7 @@ void tzoomwin::ShowDarkState()
 
 void tzoomwin::useDarkFrameClicked(bool checked)
 {
-    state_.beep();
+    beep();
     core_.session.setUseDarkFrame(checked);
     giveFocusBack();
 }
