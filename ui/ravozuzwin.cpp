@@ -22,6 +22,7 @@
 #include "ui/gui_qt.h"
 #include "ui/capturedialogs.h"
 #include "ui/captureview.h"
+#include "ui/controls.h"
 #include "ui/messagebox_qt.h"
 #include "ui/mousefilter.h"
 #include "ui/selectwin.h"
@@ -34,9 +35,7 @@ TpButton::TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const
                    int y, int w, int h, SlewButton b)
     : QPushButton(caption, parent), button(b), mount_(mount), owner_(parent)
 {
-    setObjectName(QString::number(id));
-    setProperty("id", id);
-    setGeometry(x, y, w, h);
+    placeControl(this, id, x, y, w, h);
     setAutoDefault(false);
     setFocusPolicy(Qt::NoFocus);
 }
@@ -74,25 +73,6 @@ void TpButton::releaseIfHeld()
 // ------------------------------------------------------------ RavozuzWindow
 
 namespace {
-QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int y, int w, int h)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::number(id));
-    b->setProperty("id", id);
-    b->setGeometry(x, y, w, h);
-    b->setAutoDefault(false);
-    return b;
-}
-
-QCheckBox* makeCheckBox(QWidget* parent, int id, int x, int y)
-{
-    auto* c = new QCheckBox(parent);
-    c->setObjectName(QString::number(id));
-    c->setProperty("id", id);
-    c->setGeometry(x, y, 13, 13);
-    return c;
-}
-
 QIcon programIcon()
 {
     // A guide star in a reticle.

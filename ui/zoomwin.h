@@ -99,8 +99,6 @@ private:
     void reticleClicked(bool checked);
     void giveFocusBack();
     void sessionChanged(const SessionEvent& e);
-    QPushButton* makeButton(ControlId id, const char* text, int x, int y, int w, int h);
-    QCheckBox* makeCheckBox(ControlId id, int x, int y);
 
     SharedState& state_;
     GuiderCore& core_;
