@@ -227,27 +227,27 @@ void RavozuzWindow::Source()
     takeFocus();
 }
 
-void RavozuzWindow::Format()
+template <class Dialog>
+void RavozuzWindow::openDriverDialog()
 {
     // Over the driver's dialog the mouse belongs to the dialog.
     mouseFilter->remove();
     if (CaptureDriver* driver = core_.acquisition.connected()) {
-        FormatDialog dialog(*driver, this);
+        Dialog dialog(*driver, this);
         dialog.exec();
     }
     mouseFilter->install();
     takeFocus();
 }
 
+void RavozuzWindow::Format()
+{
+    openDriverDialog<FormatDialog>();
+}
+
 void RavozuzWindow::Adjust()
 {
-    mouseFilter->remove();
-    if (CaptureDriver* driver = core_.acquisition.connected()) {
-        AdjustDialog dialog(*driver, this);
-        dialog.exec();
-    }
-    mouseFilter->install();
-    takeFocus();
+    openDriverDialog<AdjustDialog>();
 }
 
 void RavozuzWindow::AcquisitionTick()
