@@ -464,11 +464,11 @@ std::vector<CaptureFormat> IndiCamera::formats()
         w = impl_->sensorWidth;
         h = impl_->sensorHeight;
     }
-    const std::string whole = w > 0 ? std::to_string(w) + " x " + std::to_string(h) + " entier, réduit" : "Image entière, réduite";
+    const std::string whole = w > 0 ? std::to_string(w) + " x " + std::to_string(h) + " whole, reduced" : "Whole frame, reduced";
     return {
-        {whole, w, h, 0},
-        {"320 x 240 fenêtre, pleine résolution", 320, 240, 0},
-        {"320 x 240 fenêtre, binning 2 x 2", 640, 480, 0},
+        {whole, w, h, 0, "whole"},
+        {"320 x 240 window, full resolution", 320, 240, 0, "window"},
+        {"320 x 240 window, 2 x 2 binning", 640, 480, 0, "window_binned"},
     };
 }
 
@@ -507,7 +507,7 @@ std::vector<CaptureControl> IndiCamera::controls()
 
     const int64_t expLo = std::max<int64_t>(1, int64_t(std::ceil(d.exposureMinS * 1000)));
     const int64_t expHi = std::max<int64_t>(expLo, std::min<int64_t>(kMaxExposureMs, int64_t(d.exposureMaxS * 1000)));
-    integer("exposure", "Pose (s)", expLo, expHi, kDefaultExposureMs, d.exposureMs)->scale = 0.001;
+    integer("exposure", "Exposure (s)", expLo, expHi, kDefaultExposureMs, d.exposureMs)->scale = 0.001;
     if (d.gain) {
         auto* c = integer("gain", "Gain", int64_t(std::ceil(d.gain->minimum)), int64_t(std::floor(d.gain->maximum)),
                           int64_t(std::lround(d.gain->value)), int64_t(std::lround(d.gain->value)));
@@ -525,12 +525,12 @@ std::vector<CaptureControl> IndiCamera::controls()
         h = d.sensorHeight;
     }
     const int64_t maxX = w > 0 ? w - 1 : 65535, maxY = h > 0 ? h - 1 : 65535;
-    integer("window_x", "Fenêtre x", 0, maxX, w / 2, d.centreX.value_or(w / 2));
-    integer("window_y", "Fenêtre y", 0, maxY, h / 2, d.centreY.value_or(h / 2));
-    auto* a = integer("auto_levels", "Niveaux auto", 0, 1, 1, d.autoLevels ? 1 : 0);
+    integer("window_x", "Window x", 0, maxX, w / 2, d.centreX.value_or(w / 2));
+    integer("window_y", "Window y", 0, maxY, h / 2, d.centreY.value_or(h / 2));
+    auto* a = integer("auto_levels", "Auto levels", 0, 1, 1, d.autoLevels ? 1 : 0);
     a->kind = CaptureControl::Kind::Boolean;
-    integer("black", "Noir", 0, 65535, 0, std::lround(d.shownLevels.black));
-    integer("white", "Blanc", 0, 65535, 1000, std::lround(d.shownLevels.white));
+    integer("black", "Black", 0, 65535, 0, std::lround(d.shownLevels.black));
+    integer("white", "White", 0, 65535, 1000, std::lround(d.shownLevels.white));
     return out;
 }
 

@@ -303,14 +303,14 @@ TEST_F(IndiBench, FramesShowTheStarsAndTheWindowsCentreTheOneTheyAreOn)
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"exposure", "gain", "binning", "window_x", "window_y", "auto_levels",
                                              "black", "white"}));
-    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Fenêtre x: 1280 is outside 0 to 1279");
+    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Window x: 1280 is outside 0 to 1279");
 
     // The whole 5:4 frame: a dark sky and stars; then windows on the star
     // near the middle bring it to the centre, larger.
     Picture picture;
     ASSERT_TRUE(camera->setFormat(int(Framing::Whole)).ok);
     ASSERT_TRUE(frames(picture, 2));
-    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 entier, réduit");
+    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 whole, reduced");
     std::vector<uint32_t> sorted = picture.bits;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     EXPECT_LT(sorted[sorted.size() / 2] & 0xff, 20u) << "the sky is not dark";
