@@ -76,7 +76,7 @@ public:
     void Format();
     void Adjust();
     void ConnectCapture();
-    // Timer id 0, every 200 ms once a camera has connected: grab, the armed
+    // acquisitionTimer, every 200 ms once a camera has connected: grab, the armed
     // dark frame, the region square, the measurement cycle when due, the
     // reticle and the lock circle.
     void AcquisitionTick();

@@ -1,5 +1,5 @@
 // The guiding session over pictures and errors: what reaches the mount on
-// every output for the worked example, a short series of pictures with the
+// every output for an error of (2, -1) pixels, a short series of pictures with the
 // star moving and lost, and the listeners' view of tracking.
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The optics of the worked example: 2.0626"/px, 17.33 counts a pixel.
-void workedOptics(SharedState& state)
+// 100 cm and 10 um pixels (2.0626"/px), 7.5"/s on both axes: 17.33 counts a pixel.
+void referenceOptics(SharedState& state)
 {
     state.params->focalLength = 100;
     state.params->pixelSize = 10;
@@ -50,7 +50,7 @@ TEST(GuidingSession, WorkedExampleOnEveryOutput)
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "interface " << c.interfaceType);
         CoreRig rig(c.interfaceType);
-        workedOptics(rig.state);
+        referenceOptics(rig.state);
         const correction::Result& r = rig.core.session.correct(2, -1);
         EXPECT_EQ(r.ra.count, 34);
         EXPECT_EQ(rig.texts(), c.sent);
@@ -61,7 +61,7 @@ TEST(GuidingSession, WorkedExampleOnEveryOutput)
     }
 
     CoreRig relay(RelayBox);
-    workedOptics(relay.state);
+    referenceOptics(relay.state);
     relay.core.session.correct(2, -1);
     EXPECT_EQ(relay.relayBytes(), std::string("\x89\x00\x46\x03", 4));
     for (size_t i = 0; i < relay.seen.size(); ++i)
@@ -70,7 +70,7 @@ TEST(GuidingSession, WorkedExampleOnEveryOutput)
 
     // A zero error on the timed path only stops both axes.
     CoreRig zero(Lx200);
-    workedOptics(zero.state);
+    referenceOptics(zero.state);
     zero.core.session.correct(0, 0);
     EXPECT_EQ(zero.texts(), (Strings{"#:Qe#", "#:Qw#", "#:Qn#", "#:Qs#"}));
     EXPECT_EQ(zero.core.pulses.lamp(GuideAxis::Ra), PulseMachine::Lamp::Off);
@@ -79,7 +79,7 @@ TEST(GuidingSession, WorkedExampleOnEveryOutput)
 TEST(GuidingSession, SeriesOfPicturesLocksCorrectsAndDropsALostStar)
 {
     CoreRig rig(RelayBox);
-    workedOptics(rig.state);
+    referenceOptics(rig.state);
     GuidingSession& session = rig.core.session;
     std::vector<SessionEvent::Kind> events;
     session.addListener([&events](const SessionEvent& e) { events.push_back(e.kind); });
