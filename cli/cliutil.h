@@ -83,11 +83,6 @@ inline std::string opticsText(const SharedState& state)
     return text;
 }
 
-inline bool opticsUsable(const SharedState& state)
-{
-    return correction::compute(correctionInputs(state, 1, 1)).valid;
-}
-
 // The QtCore event loop of a command (its timers and sockets; never a
 // display): a QCoreApplication with the program's name as its one argument.
 // A command that draws pictures asks for `drawing`: a QGuiApplication (text

@@ -115,35 +115,18 @@ int runGuide(const std::vector<std::string>& args)
     if (const std::string problem = parseOptions(args, o); !problem.empty())
         return usageError(problem);
 
-    SteadyClock clock;
-    SharedState state(clock);
-    loadParams(state);
-    CommandLoop loop(!o.plot.empty());
-    QCoreApplication& app = loop.app;
-
-    GuiderHost host(state);
-    GuiderCore& core = host.core;
-    host.warnAboutTrace("quorvel guide");
+    HeadlessRun run("quorvel guide", !o.plot.empty());
+    SteadyClock& clock = run.clock;
+    SharedState& state = run.state;
+    QCoreApplication& app = run.loop.app;
+    GuiderCore& core = run.core;
 
     // Guiding needs optics that give a correction and an output that opens.
     core.session.sendsCorrections = !o.unguided;
-    if (!o.unguided && !opticsUsable(state)) {
-        std::fprintf(stderr, "quorvel guide: the settings give no usable correction (%s): set them in the parameters dialog\n",
-                     opticsText(state).c_str());
+    if (!o.unguided && !run.checkOptics("set them in the parameters dialog"))
         return 1;
-    }
-    const InterfaceApplied applied = core.mount.applyInterface();
-    if (applied.port && !applied.port->ok) {
-        std::fprintf(stderr, "quorvel guide: %s (\"Erreur d'ouverture\" in the window)\n",
-                     openFailureText(*applied.port).c_str());
-        if (!o.unguided)
-            return 1;
-    }
-    if (applied.output && !applied.output->ok) {
-        std::fprintf(stderr, "quorvel guide: %s\n", applied.output->error.c_str());
-        if (!o.unguided)
-            return 1;
-    }
+    if (!run.applyOutput(" (\"Erreur d'ouverture\" in the window)", "") && !o.unguided)
+        return 1;
 
     PhotoSeries photos;
     if (o.photoEvery) {

@@ -96,26 +96,15 @@ int runServe(const std::vector<std::string>& args)
     if (const std::string problem = parseOptions(args, o); !problem.empty())
         return usageError(problem);
 
-    SteadyClock clock;
-    SharedState state(clock);
-    loadParams(state);
+    HeadlessRun run("quorvel serve", false);
+    SharedState& state = run.state;
+    QCoreApplication& app = run.loop.app;
+    GuiderCore& core = run.core;
     state.driverIndex = o.source;
-    CommandLoop loop;
-    QCoreApplication& app = loop.app;
-
-    GuiderHost host(state);
-    GuiderCore& core = host.core;
-    host.warnAboutTrace("quorvel serve");
     // A missing mount or unusable optics are said now; the client hears of
     // them when it asks to guide.
-    const InterfaceApplied applied = core.mount.applyInterface();
-    if (applied.port && !applied.port->ok)
-        std::fprintf(stderr, "quorvel serve: %s; guiding will send nothing\n", openFailureText(*applied.port).c_str());
-    if (applied.output && !applied.output->ok)
-        std::fprintf(stderr, "quorvel serve: %s; guiding will send nothing\n", applied.output->error.c_str());
-    if (!opticsUsable(state))
-        std::fprintf(stderr, "quorvel serve: the settings give no usable correction (%s): guide requests will be refused\n",
-                     opticsText(state).c_str());
+    run.applyOutput("; guiding will send nothing", "; guiding will send nothing");
+    run.checkOptics("guide requests will be refused");
 
     std::unique_ptr<GuideLog> log;
     if (!o.log.empty()) {

@@ -1,4 +1,4 @@
-// The end of a run without a display.
+// The start and the end of a run without a display.
 #include "cli/headless.h"
 
 #include <cstdio>
@@ -7,6 +7,43 @@
 #include "core/log/guidelog.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
+
+namespace {
+SharedState& withSettings(SharedState& state)
+{
+    loadParams(state);
+    return state;
+}
+}  // namespace
+
+HeadlessRun::HeadlessRun(const char* name, bool drawing)
+    : command(name), loop(drawing), host(withSettings(state)), core(host.core)
+{
+    host.warnAboutTrace(command);
+}
+
+bool HeadlessRun::applyOutput(const char* portConsequence, const char* outputConsequence)
+{
+    const InterfaceApplied applied = core.mount.applyInterface();
+    if (applied.port && !applied.port->ok) {
+        std::fprintf(stderr, "%s: %s%s\n", command, openFailureText(*applied.port).c_str(), portConsequence);
+        return false;
+    }
+    if (applied.output && !applied.output->ok) {
+        std::fprintf(stderr, "%s: %s%s\n", command, applied.output->error.c_str(), outputConsequence);
+        return false;
+    }
+    return true;
+}
+
+bool HeadlessRun::checkOptics(const char* consequence)
+{
+    if (opticsUsable(state))
+        return true;
+    std::fprintf(stderr, "%s: the settings give no usable correction (%s): %s\n", command, opticsText(state).c_str(),
+                 consequence);
+    return false;
+}
 
 void endHeadlessRun(const char* command, SharedState& state, GuiderCore& core, GuideLog* log,
                     const std::string& logPath)

@@ -23,7 +23,7 @@ CaptureDriverList GuiderCore::scanCaptureDrivers()
     // Webcams first, then the INDI cameras (none when no server answers
     // within half a second), then the simulated sky.
     const std::unique_ptr<VideoDeviceScanner> scanner = systemVideoScanner();
-    return captureDrivers(state, channel, *scanner, makeIndiCameras(indi));
+    return captureDrivers(state, channel, *scanner, makeIndiCameras(indi, state.clock));
 }
 
 GuiderCore::~GuiderCore()

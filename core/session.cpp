@@ -26,6 +26,11 @@ correction::Inputs correctionInputs(const SharedState& state, int dx, int dy)
     return in;
 }
 
+bool opticsUsable(const SharedState& state)
+{
+    return correction::compute(correctionInputs(state, 1, 1)).valid;
+}
+
 void GuidingSession::apply(const Measurement& m)
 {
     state_.detectionThreshold = m.threshold;

@@ -139,3 +139,7 @@ private:
 
 // The correction's inputs from the settings and the main window's inhibits.
 correction::Inputs correctionInputs(const SharedState& state, int dx, int dy);
+
+// True when the settings' optics and guide speeds give a correction; when
+// they do not, no cycle sends anything.
+bool opticsUsable(const SharedState& state);

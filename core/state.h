@@ -1,13 +1,13 @@
 // The program-wide state shared by the windows and the guiding core: one
 // object, owned by the application and handed by reference to every window
 // and command, so a test builds a fresh one and nothing hides in a global.
-// Names are those the windows use for them everywhere. The measurement fields
-// are written by the guiding session alone (session.h).
+// Names are those the windows use for them everywhere; each field starts at
+// its start value here, and no window sets it again when it opens. The
+// measurement fields are written by the guiding session alone (session.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "core/clock.h"
@@ -60,9 +60,6 @@ struct SharedState {
 
     // The screen picture the capture window shows and everything reads.
     Picture picture;
-
-    // The default beep of the check boxes (the windows set it).
-    std::function<void()> beep = [] {};
 
     // Guiding error of the last measurement, reference minus star, in pixels.
     int errorX() const { return referenceX - regionX - centroidX; }

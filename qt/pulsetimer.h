@@ -1,5 +1,5 @@
-// The QtCore timer that drives the pulse machine's ends (the design's window
-// timers 3 for AD and 4 for DEC). A pulse must end within a millisecond of its length, counted
+// The QtCore timer that drives the pulse machine's ends, one deadline for AD
+// and one for DEC. A pulse must end within a millisecond of its length, counted
 // from the moment its move string was written; a plain timer can wake a few
 // milliseconds late, so each axis wakes on a precise timer a little before
 // its deadline and then waits out the rest on the program clock, on the

@@ -240,7 +240,7 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
     }
     if (request_.busy())
         return RpcReply::failed(QStringLiteral("cannot initiate guide while a settle is in progress"));
-    if (!correction::compute(correctionInputs(state_, 1, 1)).valid)
+    if (!opticsUsable(state_))
         return RpcReply::failed(QStringLiteral(
             "the settings give no usable correction: set the focal length, pixel size and guide speeds"));
     if (const auto why = ensureCapture())

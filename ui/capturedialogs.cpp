@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -21,55 +22,99 @@
 
 namespace {
 
-QString refusal(const CaptureStatus& s)
+// The French names of the formats and controls the program names itself
+// (capturedriver.h), by their ids.
+struct OwnName {
+    const char* id;
+    const char* text;
+};
+constexpr OwnName kFormatNames[] = {
+    {"window", "320 x 240 fenêtre, pleine résolution"},
+    {"window_binned", "320 x 240 fenêtre, binning 2 x 2"},
+};
+constexpr OwnName kControlNames[] = {
+    {"exposure", "Pose (s)"},  {"gain", "Gain"},     {"binning", "Binning"},
+    {"window_x", "Fenêtre x"}, {"window_y", "Fenêtre y"}, {"auto_levels", "Niveaux auto"},
+    {"black", "Noir"},         {"white", "Blanc"},
+};
+
+template <size_t N>
+const char* ownName(const OwnName (&names)[N], const std::string& id)
 {
-    return QStringLiteral("Refusé : %1").arg(QString::fromStdString(s.error));
+    for (const OwnName& n : names)
+        if (id == n.id)
+            return n.text;
+    return nullptr;
 }
 
 }  // namespace
 
-FormatDialog::FormatDialog(CaptureDriver& driver, QWidget* parent) : QDialog(parent), driver_(driver)
+QString formatText(const CaptureFormat& f)
 {
-    setWindowTitle(QStringLiteral("Format vidéo"));
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QString::fromStdString(driver_.name()), this));
+    if (f.id == "whole")
+        return f.width > 0 ? QStringLiteral("%1 x %2 entier, réduit").arg(f.width).arg(f.height)
+                           : QStringLiteral("Image entière, réduite");
+    if (const char* text = ownName(kFormatNames, f.id))
+        return QString::fromUtf8(text);
+    return QString::fromStdString(f.label);
+}
+
+QString controlText(const CaptureControl& c)
+{
+    if (const char* text = ownName(kControlNames, c.id))
+        return QString::fromUtf8(text);
+    return QString::fromStdString(c.name);
+}
+
+CaptureDriverDialog::CaptureDriverDialog(CaptureDriver& driver, const QString& title, QWidget* parent)
+    : QDialog(parent), driver_(driver)
+{
+    setWindowTitle(title);
+    layout_ = new QVBoxLayout(this);
+    layout_->addWidget(new QLabel(QString::fromStdString(driver_.name()), this));
+}
+
+void CaptureDriverDialog::addStatusAndButtons(QDialogButtonBox* buttons)
+{
+    status_ = new QLabel(this);
+    layout_->addWidget(status_);
+    layout_->addWidget(buttons);
+}
+
+bool CaptureDriverDialog::report(const CaptureStatus& s)
+{
+    status_->setText(s.ok ? QString() : QStringLiteral("Refusé : %1").arg(QString::fromStdString(s.error)));
+    return s.ok;
+}
+
+FormatDialog::FormatDialog(CaptureDriver& driver, QWidget* parent)
+    : CaptureDriverDialog(driver, QStringLiteral("Format vidéo"), parent)
+{
     list_ = new QListWidget(this);
     for (const CaptureFormat& f : driver_.formats())
-        list_->addItem(QString::fromStdString(f.label));
+        list_->addItem(formatText(f));
     if (list_->count() == 0)
         list_->addItem(QStringLiteral("320 x 240 (format unique)"));
     list_->setCurrentRow(std::max(0, driver_.currentFormat()));
-    layout->addWidget(list_);
-    status_ = new QLabel(this);
-    layout->addWidget(status_);
+    layout_->addWidget(list_);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &FormatDialog::apply);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    addStatusAndButtons(buttons);
 }
 
 void FormatDialog::apply()
 {
     const int row = list_->currentRow();
-    if (driver_.formats().empty() || row == driver_.currentFormat()) {
+    if (driver_.formats().empty() || row == driver_.currentFormat() || report(driver_.setFormat(row)))
         accept();
-        return;
-    }
-    const CaptureStatus s = driver_.setFormat(row);
-    if (!s.ok) {
-        status_->setText(refusal(s));
-        return;
-    }
-    accept();
 }
 
-AdjustDialog::AdjustDialog(CaptureDriver& driver, QWidget* parent) : QDialog(parent), driver_(driver)
+AdjustDialog::AdjustDialog(CaptureDriver& driver, QWidget* parent)
+    : CaptureDriverDialog(driver, QStringLiteral("Réglages de la source"), parent)
 {
-    setWindowTitle(QStringLiteral("Réglages de la source"));
-    auto* outer = new QVBoxLayout(this);
-    outer->addWidget(new QLabel(QString::fromStdString(driver_.name()), this));
     auto* area = new QScrollArea(this);
     auto* page = new QWidget(area);
     auto* form = new QFormLayout(page);
@@ -143,19 +188,17 @@ AdjustDialog::AdjustDialog(CaptureDriver& driver, QWidget* parent) : QDialog(par
         }
         }
         editor->setObjectName(QString::fromStdString(c.id));
-        form->addRow(QString::fromStdString(c.name), editor);
+        form->addRow(controlText(c), editor);
     }
     if (controls.empty())
         form->addRow(new QLabel(QStringLiteral("Aucun réglage pour cette source."), page));
     area->setWidget(page);
     area->setWidgetResizable(true);
-    outer->addWidget(area);
-    status_ = new QLabel(this);
-    outer->addWidget(status_);
+    layout_->addWidget(area);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("Fermer"), QDialogButtonBox::AcceptRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    outer->addWidget(buttons);
+    addStatusAndButtons(buttons);
     resize(420, std::min(560, 120 + 34 * int(controls.size())));
 }
 
@@ -166,6 +209,5 @@ QWidget* AdjustDialog::editor(const QString& id) const
 
 void AdjustDialog::set(const std::string& id, int64_t value)
 {
-    const CaptureStatus s = driver_.setControl(id, value);
-    status_->setText(s.ok ? QString() : refusal(s));
+    report(driver_.setControl(id, value));
 }

@@ -7,6 +7,7 @@
 #include <QPaintEvent>
 #include <QPushButton>
 
+#include "ui/controls.h"
 #include "ui/graphscale.h"
 
 namespace {
@@ -19,15 +20,6 @@ const QRect kGraphArea(0, 0, 100, 355);
 const QRect kClockBand(0, 440, 100, 20);
 constexpr int kClockBandTarget = 435;
 constexpr int kClockY = 445;
-
-QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int y)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::number(id));
-    b->setProperty("controlId", id);
-    b->setGeometry(x, y, 80, 20);
-    return b;
-}
 }  // namespace
 
 specwin::specwin(SharedState& state, GuidingSession& session, const DrawingObjects& drawing,
@@ -46,8 +38,8 @@ specwin::specwin(SharedState& state, GuidingSession& session, const DrawingObjec
     offscreen_.fill(Qt::black);
     shown_.fill(Qt::black);
 
-    suspendButton_ = makeButton(this, kSuspendId, QString(), 10, 385);
-    resetButton_ = makeButton(this, kResetId, QStringLiteral("Reset"), 10, 415);
+    suspendButton_ = makeButton(this, kSuspendId, QString(), 10, 385, 80, 20);
+    resetButton_ = makeButton(this, kResetId, QStringLiteral("Reset"), 10, 415, 80, 20);
     connect(suspendButton_, &QPushButton::clicked, this, &specwin::ToggleSuspend);
     connect(resetButton_, &QPushButton::clicked, this, &specwin::ResetGraph);
 

@@ -1,5 +1,5 @@
-// The parameters dialog. Its controls come from ui/parawin.ui, laid out
-// at the positions of the original template (2 pixels per dialog unit).
+// The parameters dialog. Its controls come from ui/parawin.ui, at fixed
+// pixel positions.
 #include "ui/parawin.h"
 
 #include <QCheckBox>
@@ -92,8 +92,8 @@ tparawin::tparawin(SharedState& state, QWidget* parent)
     : QDialog(parent), state_(state), ui_(std::make_unique<Ui::tparawin>())
 {
     ui_->setupUi(this);
-    // The template's system font is 16 pixels high and 8 wide on average:
-    // a 12-pixel sans-serif face fits its 16-pixel rows and its labels.
+    // The layout's rows are 16 pixels high and its labels sized for
+    // characters 8 pixels wide on average: a 12-pixel sans-serif face fits both.
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(12);

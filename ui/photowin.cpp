@@ -35,7 +35,7 @@ tphotowin::tphotowin(SharedState& state, PhotoSeries& series, QWidget* parent)
 {
     ui_->setupUi(this);
     setFixedSize(size());
-    // The template places the dialog at (100, 3) units in its parent.
+    // The dialog opens at (200, 6) pixels in its parent.
     if (parent)
         move(parent->mapToGlobal(QPoint(200, 6)));
     chooseFile = [this](const QString& proposed) { return saveFileChooser(this, proposed); };

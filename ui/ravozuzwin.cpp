@@ -22,6 +22,7 @@
 #include "ui/gui_qt.h"
 #include "ui/capturedialogs.h"
 #include "ui/captureview.h"
+#include "ui/controls.h"
 #include "ui/messagebox_qt.h"
 #include "ui/mousefilter.h"
 #include "ui/selectwin.h"
@@ -34,9 +35,7 @@ TpButton::TpButton(MountControl& mount, RavozuzMainWindow* parent, int id, const
                    int y, int w, int h, SlewButton b)
     : QPushButton(caption, parent), button(b), mount_(mount), owner_(parent)
 {
-    setObjectName(QString::number(id));
-    setProperty("id", id);
-    setGeometry(x, y, w, h);
+    placeControl(this, id, x, y, w, h);
     setAutoDefault(false);
     setFocusPolicy(Qt::NoFocus);
 }
@@ -74,25 +73,6 @@ void TpButton::releaseIfHeld()
 // ------------------------------------------------------------ RavozuzWindow
 
 namespace {
-QPushButton* makeButton(QWidget* parent, int id, const QString& text, int x, int y, int w, int h)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::number(id));
-    b->setProperty("id", id);
-    b->setGeometry(x, y, w, h);
-    b->setAutoDefault(false);
-    return b;
-}
-
-QCheckBox* makeCheckBox(QWidget* parent, int id, int x, int y)
-{
-    auto* c = new QCheckBox(parent);
-    c->setObjectName(QString::number(id));
-    c->setProperty("id", id);
-    c->setGeometry(x, y, 13, 13);
-    return c;
-}
-
 QIcon programIcon()
 {
     // A guide star in a reticle.
@@ -130,8 +110,6 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     QSize screen(1024, 768);
     if (QScreen* s = QGuiApplication::primaryScreen())
         screen = s->size();
-    state_.captionHeight = 18;
-    state_.frameWidth = 4;
     const QPoint pos = initialPosition(screen.width(), screen.height());
     move(pos);
     state_.mainX = pos.x();
@@ -169,8 +147,8 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
             captureView->update();
     });
 
-    // Setup: the mouse filter, the manual threshold, then the analysis panel
-    // (which loads the settings and applies the guiding output).
+    // Setup: the mouse filter, then the analysis panel (which loads the
+    // settings and applies the guiding output).
     MouseFilter::Hooks hooks;
     hooks.captureRunning = [this] { return state_.captureRunning; };
     hooks.placeRegion = [this](QPoint v) { core_.session.placeRegion(v.x(), v.y()); };
@@ -183,10 +161,8 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     };
     mouseFilter = new MouseFilter(captureView, hooks, this);
     mouseFilter->install();
-    state_.manualThreshold = 32;
     zoomWindow = new tzoomwin(state_, core_, drawing_, this);
     captureView->raise();  // over the top of the analysis panel
-    state_.captureRunning = false;
 }
 
 RavozuzWindow::~RavozuzWindow()
@@ -253,27 +229,27 @@ void RavozuzWindow::Source()
     takeFocus();
 }
 
-void RavozuzWindow::Format()
+template <class Dialog>
+void RavozuzWindow::openDriverDialog()
 {
     // Over the driver's dialog the mouse belongs to the dialog.
     mouseFilter->remove();
     if (CaptureDriver* driver = core_.acquisition.connected()) {
-        FormatDialog dialog(*driver, this);
+        Dialog dialog(*driver, this);
         dialog.exec();
     }
     mouseFilter->install();
     takeFocus();
 }
 
+void RavozuzWindow::Format()
+{
+    openDriverDialog<FormatDialog>();
+}
+
 void RavozuzWindow::Adjust()
 {
-    mouseFilter->remove();
-    if (CaptureDriver* driver = core_.acquisition.connected()) {
-        AdjustDialog dialog(*driver, this);
-        dialog.exec();
-    }
-    mouseFilter->install();
-    takeFocus();
+    openDriverDialog<AdjustDialog>();
 }
 
 void RavozuzWindow::showTick(const AcquisitionLoop::Tick& t)
@@ -309,7 +285,7 @@ void RavozuzWindow::ThresholdDown()
 
 void RavozuzWindow::ManualToggled()
 {
-    state_.beep();
+    beep();
     if (manualBox->isChecked()) {
         // Manual mode starts from the threshold the last measurement used.
         state_.manualThreshold = state_.detectionThreshold;
@@ -386,7 +362,6 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     QApplication app(argc, argv);
     SteadyClock clock;
     SharedState state(clock);
-    state.beep = [] { QApplication::beep(); };
     GuiderHost host(state);
     host.warnAboutTrace("quorvel");
     std::unique_ptr<GuideLog> log;

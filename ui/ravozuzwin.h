@@ -105,6 +105,10 @@ protected:
     void changeEvent(QEvent* e) override;
 
 private:
+    // The connected camera's dialog of that kind ("Format", "Adjust"), modal,
+    // with the mouse filter removed around it; nothing without a camera.
+    template <class Dialog>
+    void openDriverDialog();
     void DrawLabel(QPainter& p, const QString& text, int x, int y, int width);
     void releaseSlewButtons();
     // What the window does with each tick of the loop.

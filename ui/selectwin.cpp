@@ -14,8 +14,7 @@ tselectwin::tselectwin(SharedState& state, const std::vector<std::string>& drive
 {
     ui_->setupUi(this);
     setFixedSize(size());
-    // The template places the dialog at (152, 42) units from its owner's
-    // client area.
+    // The dialog opens at (228, 68) pixels from its owner's client area.
     if (parent)
         move(parent->mapToGlobal(QPoint(228, 68)));
     for (const std::string& name : driverNames)

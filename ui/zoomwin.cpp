@@ -13,6 +13,7 @@
 
 #include "core/measure/darkarming.h"
 #include "core/settings/paramsfile.h"
+#include "ui/controls.h"
 #include "ui/messagebox_qt.h"
 #include "ui/parawin.h"
 #include "ui/photowin.h"
@@ -42,10 +43,6 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     const auto table = greyPalette();
     zoomHeader.setColorTable(QList<QRgb>(table.begin(), table.end()));
     zoomHeader.fill(0);
-    state_.regionX = 110;
-    state_.regionY = 70;
-    state_.centroidX = 0;
-    state_.centroidY = 0;
 
     // The record starts from its defaults (speeds 12 and 14 arcseconds per
     // second); the file of the current directory replaces them when it holds
@@ -61,12 +58,12 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     trackWindow = new Trackwin(drawing_, parent);
     trackWindow->show();
 
-    darkCheckBox = makeCheckBox(DarkBoxId, 10, 275);
-    darkButton_ = makeButton(DarkButtonId, kAcquireDarkText, 10, 250, 75, 20);
-    trackButton_ = makeButton(TrackButtonId, "Track", 10, 365, 75, 30);
-    reticleCheckBox = makeCheckBox(ReticleBoxId, 10, 345);
-    paramButton_ = makeButton(ParamButtonId, "Param", 10, 295, 75, 20);
-    photoButton_ = makeButton(PhotoButtonId, "Photo", 10, 320, 75, 20);
+    darkCheckBox = makeCheckBox(this, DarkBoxId, 10, 275);
+    darkButton_ = makeButton(this, DarkButtonId, QString::fromUtf8(kAcquireDarkText), 10, 250, 75, 20);
+    trackButton_ = makeButton(this, TrackButtonId, QStringLiteral("Track"), 10, 365, 75, 30);
+    reticleCheckBox = makeCheckBox(this, ReticleBoxId, 10, 345);
+    paramButton_ = makeButton(this, ParamButtonId, QStringLiteral("Param"), 10, 295, 75, 20);
+    photoButton_ = makeButton(this, PhotoButtonId, QStringLiteral("Photo"), 10, 320, 75, 20);
 
     connect(darkCheckBox, &QCheckBox::clicked, this, &tzoomwin::useDarkFrameClicked);
     connect(darkButton_, &QPushButton::clicked, this, &tzoomwin::AcquireDark);
@@ -79,14 +76,6 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
     photoTimer.start();
 
     core_.session.setUseDarkFrame(false);
-    state_.trackingOn = false;
-    state_.manualThresholdOn = false;
-    state_.peakLevel = 0;
-    state_.population = 0;
-    state_.greyHistogram.fill(0);
-    state_.columnCounts.fill(0);
-    state_.rowCounts.fill(0);
-
     listener_ = core_.session.addListener([this](const SessionEvent& e) { sessionChanged(e); });
     ApplyInterface();
 
@@ -97,23 +86,6 @@ tzoomwin::tzoomwin(SharedState& state, GuiderCore& core, const DrawingObjects& d
 tzoomwin::~tzoomwin()
 {
     core_.session.removeListener(listener_);
-}
-
-QPushButton* tzoomwin::makeButton(ControlId id, const char* text, int x, int y, int w, int h)
-{
-    auto* b = new QPushButton(QString::fromUtf8(text), this);
-    b->setObjectName(QString::number(id));
-    b->setGeometry(x, y, w, h);
-    return b;
-}
-
-QCheckBox* tzoomwin::makeCheckBox(ControlId id, int x, int y)
-{
-    // The label is painted beside the box, not part of the control.
-    auto* b = new QCheckBox(this);
-    b->setObjectName(QString::number(id));
-    b->setGeometry(x, y, 13, 13);
-    return b;
 }
 
 void tzoomwin::giveFocusBack()
@@ -176,7 +148,7 @@ void tzoomwin::ShowDarkState()
 
 void tzoomwin::useDarkFrameClicked(bool checked)
 {
-    state_.beep();
+    beep();
     core_.session.setUseDarkFrame(checked);
     giveFocusBack();
 }

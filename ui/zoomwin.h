@@ -34,7 +34,6 @@ public:
         DarkBoxId = 453,      // "Util. noir"
         ParamButtonId = 454,  // "Param"
         PhotoButtonId = 455,  // "Photo"
-        MeasureCommandId = 466,
     };
 
     // Loads the settings file of the current directory, creates the
@@ -60,9 +59,9 @@ public:
     const QImage& surface() const { return memoryBitmap; }
 
 public slots:
-    // Measure the region, then hand the result to the monitoring windows and
-    // the correction, and draw the zoom picture. Run by the acquisition timer
-    // about once a second and by command 466.
+    // Measure the region of the live picture now (the session's cycle, the
+    // correction included), then show the result as ShowCycle does. The
+    // acquisition loop runs its own cycles and hands them to ShowCycle.
     void MeasureCycle();
     // What a cycle found, on the monitoring windows and the zoom picture.
     void ShowCycle(const CycleResult& cycle);
@@ -86,7 +85,7 @@ public slots:
     void EditParameters();
     // "Photo": the "Prise de vue" dialog, modal.
     void OpenPhotoDialog();
-    // Timer 1: a shot of the live picture when the series is due one.
+    // photoTimer, every 100 ms: a shot of the live picture when the series is due one.
     void PhotoTick();
 
 protected:
@@ -99,8 +98,6 @@ private:
     void reticleClicked(bool checked);
     void giveFocusBack();
     void sessionChanged(const SessionEvent& e);
-    QPushButton* makeButton(ControlId id, const char* text, int x, int y, int w, int h);
-    QCheckBox* makeCheckBox(ControlId id, int x, int y);
 
     SharedState& state_;
     GuiderCore& core_;

@@ -1,9 +1,10 @@
 // The capture drivers: where the live picture comes from. One small interface
-// for every kind of camera (V4L2 webcams, the simulated sky, later INDI
-// cameras): describe, connect, grab the freshest frame scaled to exactly
-// 320 x 240, disconnect, and the formats and controls that "Format" and
-// "Adjust" show. Failures come back with their cause, in English, for the
-// command line and standard error; the windows show their own French texts.
+// for every kind of camera (V4L2 webcams, INDI cameras, the simulated sky):
+// describe, connect, grab the freshest frame scaled to exactly 320 x 240,
+// disconnect, and the formats and controls that "Format" and "Adjust" show.
+// Failures come back with their cause, in English, for the command line and
+// standard error; the windows show their own French texts, and their own
+// names for the formats and controls that the program itself defines.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +27,22 @@ struct CaptureFormat {
     int width = 0;
     int height = 0;
     uint32_t pixelFormat = 0;  // a V4L2 fourcc, or 0
+    // A format of the program's own, which the windows name themselves:
+    // "whole" (the frame reduced, width x height when known), "window" and
+    // "window_binned" (an INDI camera's framings); "" for a device's format,
+    // shown by its label.
+    std::string id;
 };
 
 // One setting of "Adjust".
 struct CaptureControl {
     enum class Kind { Integer, Boolean, Menu, Button };
-    std::string id;      // stable key for setControl
-    std::string name;    // as shown ("Exposure", "Gain", "fwhm")
+    // Stable key for setControl. The program's own controls (an INDI
+    // camera's) have word ids that the windows name themselves: "exposure",
+    // "gain", "binning", "window_x", "window_y", "auto_levels", "black",
+    // "white".
+    std::string id;
+    std::string name;    // the device's name for it, or an English one ("Brightness", "fwhm", "Exposure (s)")
     Kind kind = Kind::Integer;
     int64_t minimum = 0;
     int64_t maximum = 0;

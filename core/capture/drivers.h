@@ -39,7 +39,7 @@ std::vector<std::unique_ptr<CaptureDriver>> assembleCaptureEntries(
     std::vector<std::unique_ptr<CaptureDriver>> cameras, std::unique_ptr<CaptureDriver> sky);
 
 // "Video Source" on this machine: the V4L2 devices the scanner finds, then
-// extra (later the INDI cameras), then a SimulatedSky on state and channel,
+// extra (the INDI cameras), then a SimulatedSky on state and channel,
 // padded with NoDriver. The drivers must go before state and channel.
 std::vector<std::unique_ptr<CaptureDriver>> captureDrivers(
     SharedState& state, MountChannel& channel, VideoDeviceScanner& scanner,

@@ -1,9 +1,10 @@
 // The guide outputs: what the mount receives for a correction or key pulse on
 // one axis, and for a slew button held down and let go. One interface for the
-// relay box, the timed outputs ("LX 200", "Meade ETX", the LED window) and an
-// INDI mount; the directions and the inhibits are settled above it (signs.h,
-// MountControl), so an output only turns a command into its own bytes,
-// strings or pulses, all through the MountChannel, and says what it sent.
+// relay box, the timed outputs ("LX 200", "Meade ETX", the LED window) and
+// the INDI mount (indimount.h); the directions and the inhibits are settled
+// above it (signs.h, MountControl), so an output only turns a command into its
+// own bytes, strings or pulses, all through the MountChannel, and says what it
+// sent.
 #pragma once
 
 #include <cstdint>

@@ -12,6 +12,7 @@
 #include <libindi/indipropertynumber.h>
 #include <libindi/indipropertyswitch.h>
 
+#include "core/indi/exposurepacing.h"
 #include "core/indi/fitsframe.h"
 #include "core/indi/framing.h"
 #include "core/indi/indiclient.h"
@@ -23,20 +24,9 @@ namespace {
 constexpr int kDefaultExposureMs = 1000;
 constexpr int kMaxExposureMs = 60000;
 constexpr auto kDeviceWait = std::chrono::seconds(5);
-// An exposure whose frame has not come this long after its end is asked for
-// again (the request or the frame was lost).
-constexpr int64_t kFrameOverdueUs = 30'000'000;
-// After a failed exposure, the next one starts no sooner than this.
-constexpr int64_t kRetryUs = 1'000'000;
 constexpr int kDecodeFailuresLost = 3;
 // The main chip's frames (a guide head's come as CCD2).
 constexpr const char* kFrameProperty = "CCD1";
-
-int64_t steadyUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // A number element of a property the driver defined, for the controls.
 struct NumberRange {
@@ -61,10 +51,14 @@ std::optional<NumberRange> numberElement(const INDI::Property& p, const char* el
 }  // namespace
 
 struct IndiCamera::Impl {
-    Impl(IndiConnection& c, std::string name) : connection(c), client(c.client()), deviceName(std::move(name)) {}
+    Impl(IndiConnection& c, const Clock& k, std::string name)
+        : connection(c), client(c.client()), clock(k), deviceName(std::move(name)), pacing(k)
+    {
+    }
 
     IndiConnection& connection;
     IndiClient& client;
+    const Clock& clock;
     const std::string deviceName;
     int listenerId = 0;
 
@@ -86,9 +80,7 @@ struct IndiCamera::Impl {
     bool capturing = false;
     bool lost = false;
     std::string lostWhy;
-    bool exposing = false;
-    int64_t exposureSentUs = 0;
-    int64_t exposureEndedUs = 0;
+    ExposurePacing pacing;
     std::shared_ptr<const CameraFrame> latest;
     int64_t latestExposedUs = 0;   // when the exposure of `latest` was asked for
     int64_t grabbedExposedUs = -1; // the same for the frame last grabbed
@@ -102,8 +94,7 @@ struct IndiCamera::Impl {
     // Under the lock. Sending takes only the client's own send lock.
     void requestExposure()
     {
-        exposing = true;
-        exposureSentUs = steadyUs();
+        pacing.asked();
         client.sendNumbers(deviceName, "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", exposureMs / 1000.0}});
     }
 
@@ -112,7 +103,7 @@ struct IndiCamera::Impl {
         if (!capturing)
             return;
         capturing = false;
-        exposing = false;
+        pacing.cancel();
         lost = true;
         lostWhy = deviceName + ": " + std::move(why);
     }
@@ -200,10 +191,8 @@ void IndiCamera::Impl::onEvent(const IndiEvent& e)
             exposureMinS = r->minimum;
             exposureMaxS = r->maximum;
         }
-        if (p.getState() == IPS_ALERT && exposing) {  // the exposure failed: try again shortly
-            exposing = false;
-            exposureEndedUs = steadyUs();
-        }
+        if (p.getState() == IPS_ALERT && pacing.exposing())  // the exposure failed: try again shortly
+            pacing.ended();
     } else if (name == "CCD_GAIN") {
         gain = numberElement(p, "GAIN");
     } else if (name == "CCD_CONTROLS") {
@@ -242,11 +231,10 @@ void IndiCamera::Impl::onFrame(const INDI::Property& p)
         std::lock_guard lock(mutex);
         if (!capturing)
             return;
-        exposing = false;
-        exposureEndedUs = steadyUs();
+        pacing.ended();
         if (ok) {
             latest = std::move(frame);
-            latestExposedUs = exposureSentUs;
+            latestExposedUs = pacing.askedUs();
             ++latestSeq;
             decodeFailures = 0;
             decodeError.clear();
@@ -262,8 +250,8 @@ void IndiCamera::Impl::onFrame(const INDI::Property& p)
     }
 }
 
-IndiCamera::IndiCamera(IndiConnection& connection, std::string deviceName)
-    : impl_(std::make_unique<Impl>(connection, std::move(deviceName)))
+IndiCamera::IndiCamera(IndiConnection& connection, const Clock& clock, std::string deviceName)
+    : impl_(std::make_unique<Impl>(connection, clock, std::move(deviceName)))
 {
     Impl* impl = impl_.get();
     impl_->listenerId = impl_->client.addListener(impl_->deviceName, [impl](const IndiEvent& e) { impl->onEvent(e); });
@@ -363,10 +351,10 @@ void IndiCamera::disconnect()
         std::lock_guard lock(d.mutex);
         if (!d.capturing && !d.lost)
             return;
-        wasExposing = d.capturing && d.exposing;
+        wasExposing = d.capturing && d.pacing.exposing();
         d.wantsFrames = false;
         d.capturing = false;
-        d.exposing = false;
+        d.pacing.cancel();
         d.lost = false;
         d.lostWhy.clear();
     }
@@ -384,7 +372,7 @@ bool IndiCamera::connected() const
 int64_t IndiCamera::frameAgeUs() const
 {
     std::lock_guard lock(impl_->mutex);
-    return impl_->grabbedExposedUs < 0 ? -1 : steadyUs() - impl_->grabbedExposedUs;
+    return impl_->grabbedExposedUs < 0 ? -1 : impl_->clock.nowUs() - impl_->grabbedExposedUs;
 }
 
 GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
@@ -405,9 +393,7 @@ GrabStatus IndiCamera::grab(Picture& picture, std::string& error)
             error = "not connected";
             return GrabStatus::NoFrame;
         }
-        const int64_t now = steadyUs();
-        if (d.exposing ? now - d.exposureSentUs > int64_t(d.exposureMs) * 1000 + kFrameOverdueUs
-                       : now - d.exposureEndedUs > kRetryUs)
+        if (d.pacing.due(d.exposureMs))
             d.requestExposure();
         if (d.latestSeq == d.grabbedSeq) {
             error = d.decodeError;
@@ -464,11 +450,11 @@ std::vector<CaptureFormat> IndiCamera::formats()
         w = impl_->sensorWidth;
         h = impl_->sensorHeight;
     }
-    const std::string whole = w > 0 ? std::to_string(w) + " x " + std::to_string(h) + " entier, réduit" : "Image entière, réduite";
+    const std::string whole = w > 0 ? std::to_string(w) + " x " + std::to_string(h) + " whole, reduced" : "Whole frame, reduced";
     return {
-        {whole, w, h, 0},
-        {"320 x 240 fenêtre, pleine résolution", 320, 240, 0},
-        {"320 x 240 fenêtre, binning 2 x 2", 640, 480, 0},
+        {whole, w, h, 0, "whole"},
+        {"320 x 240 window, full resolution", 320, 240, 0, "window"},
+        {"320 x 240 window, 2 x 2 binning", 640, 480, 0, "window_binned"},
     };
 }
 
@@ -507,7 +493,7 @@ std::vector<CaptureControl> IndiCamera::controls()
 
     const int64_t expLo = std::max<int64_t>(1, int64_t(std::ceil(d.exposureMinS * 1000)));
     const int64_t expHi = std::max<int64_t>(expLo, std::min<int64_t>(kMaxExposureMs, int64_t(d.exposureMaxS * 1000)));
-    integer("exposure", "Pose (s)", expLo, expHi, kDefaultExposureMs, d.exposureMs)->scale = 0.001;
+    integer("exposure", "Exposure (s)", expLo, expHi, kDefaultExposureMs, d.exposureMs)->scale = 0.001;
     if (d.gain) {
         auto* c = integer("gain", "Gain", int64_t(std::ceil(d.gain->minimum)), int64_t(std::floor(d.gain->maximum)),
                           int64_t(std::lround(d.gain->value)), int64_t(std::lround(d.gain->value)));
@@ -525,12 +511,12 @@ std::vector<CaptureControl> IndiCamera::controls()
         h = d.sensorHeight;
     }
     const int64_t maxX = w > 0 ? w - 1 : 65535, maxY = h > 0 ? h - 1 : 65535;
-    integer("window_x", "Fenêtre x", 0, maxX, w / 2, d.centreX.value_or(w / 2));
-    integer("window_y", "Fenêtre y", 0, maxY, h / 2, d.centreY.value_or(h / 2));
-    auto* a = integer("auto_levels", "Niveaux auto", 0, 1, 1, d.autoLevels ? 1 : 0);
+    integer("window_x", "Window x", 0, maxX, w / 2, d.centreX.value_or(w / 2));
+    integer("window_y", "Window y", 0, maxY, h / 2, d.centreY.value_or(h / 2));
+    auto* a = integer("auto_levels", "Auto levels", 0, 1, 1, d.autoLevels ? 1 : 0);
     a->kind = CaptureControl::Kind::Boolean;
-    integer("black", "Noir", 0, 65535, 0, std::lround(d.shownLevels.black));
-    integer("white", "Blanc", 0, 65535, 1000, std::lround(d.shownLevels.white));
+    integer("black", "Black", 0, 65535, 0, std::lround(d.shownLevels.black));
+    integer("white", "White", 0, 65535, 1000, std::lround(d.shownLevels.white));
     return out;
 }
 
@@ -579,12 +565,12 @@ PictureOnCamera IndiCamera::pictureOnCamera() const
     return impl_->placed;
 }
 
-std::vector<std::unique_ptr<CaptureDriver>> makeIndiCameras(IndiConnection& connection)
+std::vector<std::unique_ptr<CaptureDriver>> makeIndiCameras(IndiConnection& connection, const Clock& clock)
 {
     std::vector<std::unique_ptr<CaptureDriver>> cameras;
     if (!connection.connect().ok)
         return cameras;
     for (const std::string& name : connection.devices(IndiDeviceKind::Camera))
-        cameras.push_back(std::make_unique<IndiCamera>(connection, name));
+        cameras.push_back(std::make_unique<IndiCamera>(connection, clock, name));
     return cameras;
 }

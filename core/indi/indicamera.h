@@ -6,7 +6,8 @@
 // (stretch.h) as "Format" and "Adjust" say, and never waits for one.
 //
 // Threads: frames arrive and are decoded on INDI's thread; the driver's
-// calls come from the program's thread and take only a short lock.
+// calls come from the program's thread and take only a short lock. Times
+// (the exposures' pace, a frame's age) are the program clock's.
 #pragma once
 
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "core/capture/capturedriver.h"
 
+class Clock;
 class IndiConnection;
 
 // Where the last picture lies on the camera: picture pixel (x, y) covers the
@@ -30,8 +32,8 @@ struct PictureOnCamera {
 
 class IndiCamera : public CaptureDriver {
 public:
-    // The connection must outlive the camera.
-    IndiCamera(IndiConnection& connection, std::string deviceName);
+    // The connection and the clock must outlive the camera.
+    IndiCamera(IndiConnection& connection, const Clock& clock, std::string deviceName);
     ~IndiCamera() override;
 
     std::string name() const override;
@@ -89,4 +91,4 @@ std::string uploadModeFor(const std::string& current);
 // One IndiCamera for each device with the CCD interface on the connection's
 // server, in the order the server lists them; none when no server answers
 // within half a second (the connection is tried here).
-std::vector<std::unique_ptr<CaptureDriver>> makeIndiCameras(IndiConnection& connection);
+std::vector<std::unique_ptr<CaptureDriver>> makeIndiCameras(IndiConnection& connection, const Clock& clock);

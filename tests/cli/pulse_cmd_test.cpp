@@ -26,7 +26,8 @@ struct PulseRun {
     std::string hex;  // "hex" of every write, joined
 };
 
-// The optics of the worked example on the given output, COM1.
+// Optics of 2.0626"/px (100 cm, 10 um pixels) and speeds of 7.5"/s on the
+// given output, COM1.
 void writeSettings(const TempDir& dir, int interfaceType, bool invertDec = false, double focal = 100)
 {
     FakeClock clock;

@@ -1,6 +1,7 @@
 // The guiding session over pictures and errors: what reaches the mount on
-// every output for the worked example and what the output says it sent, a short series of pictures with the
-// star moving and lost, and the listeners' view of tracking.
+// every output, with the inversions and the inhibits, and the record the
+// output returns of it; a short series of pictures with the star moving and
+// lost; and the listeners' view of tracking.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,8 +13,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The optics of the worked example: 2.0626"/px, 17.33 counts a pixel.
-void workedOptics(SharedState& state)
+// 100 cm and 10 um pixels (2.0626"/px), 7.5"/s on both axes: 17.33 counts a pixel.
+void referenceOptics(SharedState& state)
 {
     state.params->focalLength = 100;
     state.params->pixelSize = 10;
@@ -86,7 +87,7 @@ TEST(GuidingSession, CorrectionOnEveryOutputReturnsWhatItSent)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CoreRig rig(c.output);
-        workedOptics(rig.state);
+        referenceOptics(rig.state);
         rig.state.params->invertRa = c.invertRa;
         rig.state.params->invertDec = c.invertDec;
         rig.state.inhibitDecPlus = c.inhibitDecPlus;
@@ -118,7 +119,7 @@ TEST(GuidingSession, CorrectionOnEveryOutputReturnsWhatItSent)
 TEST(GuidingSession, SeriesOfPicturesLocksCorrectsAndDropsALostStar)
 {
     CoreRig rig(RelayBox);
-    workedOptics(rig.state);
+    referenceOptics(rig.state);
     GuidingSession& session = rig.core.session;
     std::vector<SessionEvent::Kind> events;
     session.addListener([&events](const SessionEvent& e) { events.push_back(e.kind); });

@@ -94,6 +94,12 @@ DITHER_TIMEOUT=${EKOS_DITHER_TIMEOUT:-120}
 DITHER_PIXELS=${EKOS_DITHER_PIXELS:-2}
 GUIDE_SECONDS=${EKOS_GUIDE_SECONDS:-30}
 MAX_RMS=${EKOS_MAX_RMS:-10}
+# The INDI camera's format quorvel guides on (quorvel serve --format): 2 is a
+# 320 x 240 window binned 2 x 2, 2.38"/px on the CCD Simulator.
+GUIDE_FORMAT=${EKOS_GUIDE_FORMAT:-2}
+# The CCD Simulator's rotation (degrees): at 0 its rows lie along DEC; turned
+# a quarter, they lie along RA, as quorvel's loop assumes of a guide camera.
+CAMERA_ROTATION=${EKOS_CAMERA_ROTATION:-90}
 
 summary="$out/summary.txt"
 : >"$summary"
@@ -132,14 +138,28 @@ python3 - "$qdir/qv185.dat" <<'EOF' || { fail "unexpected settings file"; exit 1
 import struct, sys
 path = sys.argv[1]
 data = bytearray(open(path, 'rb').read())
-# the four doubles open the record; four int32 follow, then interfaceType
-at = data.find(struct.pack('<4d', 50.0, 5.6, 12.0, 14.0)) + 32 + 16
-assert at >= 48 and struct.unpack_from('<i', data, at)[0] == 3, 'unexpected settings layout'
-struct.pack_into('<i', data, at, 4)          # 4 = "INDI (monture)"
+# the four doubles open the record (focal length cm, pixel size um, RA and DEC
+# guide speeds arcsec/s); seven int32 follow (interfaceType is the fifth),
+# then the flags "Inverse DEC" and "Inverse AD"
+at = data.find(struct.pack('<4d', 50.0, 5.6, 12.0, 14.0))
+assert at >= 0 and struct.unpack_from('<i', data, at + 48)[0] == 3, 'unexpected settings layout'
+# The CCD Simulator behind the Telescope Simulator's 900 mm (TELESCOPE_INFO)
+# has 5.2 um pixels; the format GUIDE_FORMAT (a 320 x 240 window binned 2 x 2)
+# makes a picture pixel 10.4 um: 2.38"/px.  The mount guides at 0.5x sidereal:
+# 7.5"/s in DEC, 7.5 cos(30) = 6.5"/s on the sky in RA at DEC +30.
+struct.pack_into('<4d', data, at, 90.0, 10.4, 6.5, 7.5)
+struct.pack_into('<i', data, at + 48, 4)     # 4 = "INDI (monture)"
+# With the camera turned so that its rows lie along RA (SIM_ROTATION below):
+# a West pulse moves the star to +x, as the loop expects ("Inverse AD" off);
+# a North pulse moves it to +y, the loop expects -y ("Inverse DEC" on).
+struct.pack_into('<i', data, at + 60, 1)     # invertDec
+struct.pack_into('<i', data, at + 64, 0)     # invertRa
 open(path, 'wb').write(data)
 EOF
 (cd "$qdir" && "$quorvel" settings) >"$qdir/settings.json"
-grep -q '"interfaceType":4' "$qdir/settings.json" || { fail "could not set the INDI mount as output"; exit 1; }
+grep -q '"focalLength":90,"pixelSize":10.4,"raSpeed":6.5,"decSpeed":7.5,.*"interfaceType":4,.*"invertDec":1,"invertRa":0' \
+    "$qdir/settings.json" || { fail "could not write the guiding settings: $(cat "$qdir/settings.json")"; exit 1; }
+say "quorvel settings: $(cat "$qdir/settings.json")"
 
 "$quorvel" sources >"$qdir/sources.txt" 2>"$qdir/sources.err"
 source_index=$(python3 -c '
@@ -155,7 +175,7 @@ say "quorvel sources: the CCD Simulator is entry $source_index"
 
 python3 "$here/phd2-tap.py" 4400 4401 "$out/phd2-traffic.log" >"$out/phd2-tap.err" 2>&1 &
 pids+=($!)
-(cd "$qdir" && exec "$quorvel" serve --port 4401 --source "$source_index" --log guide.log \
+(cd "$qdir" && exec "$quorvel" serve --port 4401 --source "$source_index" --format "$GUIDE_FORMAT" --log guide.log \
     >"$qdir/serve.out" 2>"$qdir/serve.err") &
 qpid=$!
 pids+=($qpid)
@@ -166,7 +186,7 @@ done
 if ! kill -0 "$qpid" 2>/dev/null; then
     fail "quorvel serve ended at once:"; tail -5 "$qdir/serve.err" | tee -a "$summary"; exit 1
 fi
-say "quorvel serve --source $source_index --port 4401 --log guide.log runs (tap on 4400)"
+say "quorvel serve --source $source_index --format $GUIDE_FORMAT --port 4401 --log guide.log runs (tap on 4400)"
 quorvel_alive() {
     kill -0 "$qpid" 2>/dev/null && return 0
     fail "quorvel serve is gone: $(tail -1 "$qdir/serve.err")"
@@ -345,6 +365,12 @@ indi_setprop -t 5 "Telescope Simulator.TELESCOPE_TRACK_STATE.TRACK_ON=On" &&
     indi_setprop -t 5 "Telescope Simulator.EQUATORIAL_EOD_COORD.RA;DEC=$ra;30" &&
     indi_eval -t 10 -w 'abs("Telescope Simulator.EQUATORIAL_EOD_COORD.DEC" - 30) < 0.001' >/dev/null &&
     pass "tracking, synced to RA $ra DEC 30" || fail "could not set up the mount"
+# The guide camera turned so that its rows lie along RA, as a user sets up a
+# guide camera for quorvel (the CCD Simulator's SIM_ROTATION).
+indi_setprop -t 5 "CCD Simulator.SIMULATOR_SETTINGS.SIM_ROTATION=$CAMERA_ROTATION" &&
+    indi_eval -t 10 -w "\"CCD Simulator.SIMULATOR_SETTINGS.SIM_ROTATION\" == $CAMERA_ROTATION" >/dev/null &&
+    pass "CCD Simulator turned $CAMERA_ROTATION deg (rows along RA)" || fail "could not turn the CCD Simulator"
+say "  pier side east: $(indi_getprop -1 -t 3 'Telescope Simulator.TELESCOPE_PIER_SIDE.PIER_EAST'), $(indi_getprop -t 3 'Telescope Simulator.TELESCOPE_INFO.*' 'Telescope Simulator.GUIDE_RATE.*' 'CCD Simulator.SCOPE_INFO.*' 2>/dev/null | sed 's/^[^.]*\.//' | tr '\n' ' ')"
 sleep 5    # a few frames at the new position before a star is picked
 
 # ---------------------------------------------------------------------------

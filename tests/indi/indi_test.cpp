@@ -171,7 +171,7 @@ protected:
     {
         if (camera)
             return;
-        camera = std::make_unique<IndiCamera>(*connection, kCamera);
+        camera = std::make_unique<IndiCamera>(*connection, clock, kCamera);
         const auto start = Steady::now();
         const CaptureStatus c = camera->connect();
         ASSERT_TRUE(c.ok) << c.error;
@@ -255,6 +255,7 @@ protected:
         return calibration;
     }
 
+    static inline SteadyClock clock;
     static inline IndiConnection* connection = nullptr;
     static inline IndiStatus serverStatus;
     static inline std::unique_ptr<IndiCamera> camera;
@@ -269,11 +270,11 @@ TEST_F(IndiBench, TheSimulatorsAreACameraAndAMount)
 {
     EXPECT_EQ(connection->devices(IndiDeviceKind::Camera), std::vector<std::string>{kCamera});
     EXPECT_EQ(connection->devices(IndiDeviceKind::Mount), std::vector<std::string>{kScope});
-    const auto cameras = makeIndiCameras(*connection);
+    const auto cameras = makeIndiCameras(*connection, clock);
     ASSERT_EQ(cameras.size(), 1u);
     EXPECT_EQ(cameras[0]->name(), kCamera);
     EXPECT_EQ(cameras[0]->device(), "indi://localhost:7624/CCD Simulator");
-    EXPECT_EQ(IndiCamera(*connection, "QHY CCD").connect().error,
+    EXPECT_EQ(IndiCamera(*connection, clock, "QHY CCD").connect().error,
               "no INDI device \"QHY CCD\" on the server at localhost:7624");
 
     struct Case {
@@ -303,14 +304,14 @@ TEST_F(IndiBench, FramesShowTheStarsAndTheWindowsCentreTheOneTheyAreOn)
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"exposure", "gain", "binning", "window_x", "window_y", "auto_levels",
                                              "black", "white"}));
-    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Fenêtre x: 1280 is outside 0 to 1279");
+    EXPECT_EQ(camera->setControl("window_x", 1280).error, "Window x: 1280 is outside 0 to 1279");
 
     // The whole 5:4 frame: a dark sky and stars; then windows on the star
     // near the middle bring it to the centre, larger.
     Picture picture;
     ASSERT_TRUE(camera->setFormat(int(Framing::Whole)).ok);
     ASSERT_TRUE(frames(picture, 2));
-    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 entier, réduit");
+    EXPECT_EQ(camera->formats()[0].label, "1280 x 1024 whole, reduced");
     std::vector<uint32_t> sorted = picture.bits;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     EXPECT_LT(sorted[sorted.size() / 2] & 0xff, 20u) << "the sky is not dark";
@@ -511,7 +512,7 @@ TEST_F(IndiBench, ADeviceOrServerThatGoesAwayIsLostUntilConnectedAgain)
     OwnServer server;
     server.start();
     IndiConnection own(IndiServerAddress{"localhost", 7625});
-    IndiCamera ccd(own, kCamera);
+    IndiCamera ccd(own, clock, kCamera);
     ASSERT_TRUE(ccd.connect().ok);
     ASSERT_TRUE(ccd.setControl("exposure", 100).ok);
     CoreRig r(IndiMount);

@@ -88,7 +88,7 @@ struct TwoStarCamera : NoDriver {
     std::string exposureControl() const override { return "exposure"; }
     std::vector<CaptureControl> controls() override
     {
-        return {{"exposure", "Pose (s)", CaptureControl::Kind::Integer, 5, 20000, 1, 1000, exposureMs, 0.001, {}}};
+        return {{"exposure", "Exposure (s)", CaptureControl::Kind::Integer, 5, 20000, 1, 1000, exposureMs, 0.001, {}}};
     }
     CaptureStatus setControl(const std::string&, int64_t ms) override { return exposureMs = ms, CaptureStatus{}; }
     int64_t exposureMs = 1000;

@@ -20,7 +20,7 @@ public:
     std::string name() const override { return "UVC Camera"; }
     std::vector<CaptureFormat> formats() override
     {
-        return {{"640 x 480 YUYV", 640, 480, 0}, {"320 x 240 YUYV", 320, 240, 0}};
+        return {{"640 x 480 YUYV", 640, 480, 0, ""}, {"320 x 240 YUYV", 320, 240, 0, ""}};
     }
     int currentFormat() const override { return format; }
     CaptureStatus setFormat(int index) override
@@ -100,4 +100,31 @@ TEST(CaptureDialogs, AdjustShowsEachControlAndAppliesItLive)
     EXPECT_DOUBLE_EQ(box->value(), 4.5);
     box->setValue(6.0);
     EXPECT_DOUBLE_EQ(sky.params().fwhm, 6.0);
+}
+
+TEST(CaptureDialogs, TheProgramsOwnFormatsAndControlsShowUnderTheirFrenchNames)
+{
+    const struct {
+        CaptureFormat format;
+        const char* shown;
+    } formats[] = {
+        {{"1280 x 1024 whole, reduced", 1280, 1024, 0, "whole"}, "1280 x 1024 entier, réduit"},
+        {{"Whole frame, reduced", 0, 0, 0, "whole"}, "Image entière, réduite"},
+        {{"320 x 240 window, full resolution", 320, 240, 0, "window"}, "320 x 240 fenêtre, pleine résolution"},
+        {{"320 x 240 window, 2 x 2 binning", 640, 480, 0, "window_binned"}, "320 x 240 fenêtre, binning 2 x 2"},
+        {{"640 x 480 YUYV", 640, 480, 0, ""}, "640 x 480 YUYV"},
+    };
+    for (const auto& f : formats)
+        EXPECT_EQ(formatText(f.format), QString::fromUtf8(f.shown)) << f.format.label;
+    const std::pair<const char*, const char*> controls[] = {
+        {"exposure", "Pose (s)"}, {"window_x", "Fenêtre x"},  {"window_y", "Fenêtre y"},
+        {"auto_levels", "Niveaux auto"}, {"black", "Noir"}, {"white", "Blanc"},
+        {"9963795", "English name"},  // a device's control keeps its own name
+    };
+    for (const auto& [id, shown] : controls) {
+        CaptureControl c;
+        c.id = id;
+        c.name = "English name";
+        EXPECT_EQ(controlText(c), QString::fromUtf8(shown)) << id;
+    }
 }

@@ -104,7 +104,7 @@ TEST_F(ParawinTest, ShowsTheImageScaleOfFocalLengthAndPixelSize)
     // A focal length of zero leaves the scale shown as it was.
     p.focalLength = 0;
     open();
-    EXPECT_EQ(scale(), "0");  // the template's text
+    EXPECT_EQ(scale(), "0");  // the text the dialog opens with
     p.focalLength = 100;
     p.pixelSize = 5.6;
     for (const char* focal : {"", "0", "abc"}) {

@@ -32,13 +32,14 @@ protected:
         setMessageBoxObserver([this](const QString& c, const QString& t) {
             messages_.push_back((c + ": " + t).toStdString());
         });
-        state_.beep = [this] { ++beeps_; };
+        setBeepObserver([this] { ++beeps_; });
     }
     void TearDown() override
     {
         window_.reset();
         host_.reset();
         setMessageBoxObserver({});
+        setBeepObserver({});
         ASSERT_EQ(chdir(oldCwd_.c_str()), 0);
     }
 

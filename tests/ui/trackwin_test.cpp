@@ -28,7 +28,7 @@ int count(const QImage& img, QRect clientRect, QRgb colour, bool other = false)
     return n;
 }
 
-// A track window over the core, with the optics of the worked example.
+// A track window over the core, with optics of 2.0626"/px and speeds of 7.5"/s.
 struct TrackRig : OptoRig {
     Trackwin track{drawing, nullptr};
 

@@ -70,7 +70,7 @@ protected:
         setMessageBoxObserver([this](const QString& caption, const QString& text) {
             messages.push_back((caption + ": " + text).toStdString());
         });
-        state.beep = [this] { ++beeps; };
+        setBeepObserver([this] { ++beeps; });
     }
 
     void TearDown() override
@@ -78,6 +78,7 @@ protected:
         main.reset();  // the windows go before the core they use
         core.reset();
         setMessageBoxObserver({});
+        setBeepObserver({});
         std::filesystem::current_path(oldCwd_);
     }
 
@@ -142,21 +143,13 @@ protected:
     int beeps = 0;
 };
 
-TEST_F(ZoomWindowTest, ConstructionStartsFromTheResetState)
+TEST_F(ZoomWindowTest, ConstructionBuildsThePanelOnTheStartState)
 {
-    state.regionX = 5;
-    state.centroidX = 33;
-    state.trackingOn = state.manualThresholdOn = true;
-    state.population = 17;
-    state.peakLevel = 40;
-    state.greyHistogram[3] = state.columnCounts[50] = 9;
     build();
 
     EXPECT_EQ(zoom->geometry(), QRect(1, 4, 320, 460));
     EXPECT_EQ(std::make_pair(state.regionX, state.regionY), std::make_pair(110, 70));
-    EXPECT_EQ(state.centroidX, 0);
     EXPECT_FALSE(state.trackingOn || state.manualThresholdOn || zoom->analysis.useDarkFrame);
-    EXPECT_EQ(state.population + state.peakLevel + state.greyHistogram[3] + state.columnCounts[50], 0);
     EXPECT_TRUE(zoom->histWindow->isVisible());
     EXPECT_TRUE(zoom->trackWindow->isVisible());
     EXPECT_FALSE(zoom->graphWindow->isVisible());

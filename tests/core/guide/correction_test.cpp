@@ -28,7 +28,7 @@ Inputs optics(double raSpeed, double decSpeed, int dx, int dy, double focal = 10
     return in;
 }
 
-TEST(Correction, WorkedExampleCountsAndPercentages)
+TEST(Correction, CountsAndPercentagesOfAnErrorOfTwoAndMinusOnePixels)
 {
     const Result r = correction::compute(optics(7.5, 7.5, 2, -1));
     ASSERT_TRUE(r.valid);
@@ -44,7 +44,7 @@ TEST(Correction, EverySignOnBothAxesGivesRelayBytesAndPulses)
     struct Case { int dx, dy; bool invertRa, invertDec; RelayPair ra; int raPulse;
                   RelayPair dec; int decPulse; };
     const Case cases[] = {
-        {2, -1, false, false, {0x89, 0x00}, -510, {0x46, 0x03}, 255},  // the worked example
+        {2, -1, false, false, {0x89, 0x00}, -510, {0x46, 0x03}, 255},  // counts 34 and 17
         {-2, 1, false, false, {0x88, 0x01}, 510, {0x47, 0x02}, -255},
         {0, 0, false, false, {0x01, 0x00}, 0, {0x03, 0x02}, 0},
         // Inversion turns the direction round; the count stays.

@@ -94,14 +94,15 @@ TEST(IndiConnection, NoServerOrAnEmptyOneGivesNothingAMessageAndNoThreadLeft)
         const std::string where = port.address().text();
         {
             IndiConnection connection(port.address());
+            SteadyClock clock;
             const auto start = std::chrono::steady_clock::now();
-            EXPECT_TRUE(makeIndiCameras(connection).empty());
+            EXPECT_TRUE(makeIndiCameras(connection, clock).empty());
             // The library's own connection timeout is 3 s; ours is half of one.
             EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.5);
             EXPECT_EQ(connection.connected(), listening);
             const std::string noServer = "no INDI server at " + where + ": Connection refused";
 
-            IndiCamera camera(connection, "CCD Simulator");
+            IndiCamera camera(connection, clock, "CCD Simulator");
             EXPECT_EQ(camera.connect().error,
                       listening ? "no INDI device \"CCD Simulator\" on the server at " + where : noServer);
             Picture picture;
