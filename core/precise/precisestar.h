@@ -26,6 +26,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -102,7 +103,7 @@ private:
     std::deque<Entry> history_;
     std::vector<double> scratch_;
     double highMass_ = 0;  // the highest median seen
-    double lowMass_ = 1e300;  // the lowest, creeping back up
+    double lowMass_ = std::numeric_limits<double>::infinity();  // the lowest, creeping back up
 };
 
 class PreciseStarFinder {

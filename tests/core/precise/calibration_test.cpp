@@ -129,19 +129,15 @@ TEST(PreciseCalibration, OnTheSimulatedSkyAtSeveralAnglesAndParities)
         EXPECT_NEAR(r.xRate, p.raSpeed / s.scale(), 0.05 * p.raSpeed / s.scale());
         EXPECT_NEAR(r.yRate, p.decSpeed / s.scale(), 0.05 * p.decSpeed / s.scale());
         EXPECT_LT(r.orthogonalityErrorDegrees(), 1.5);
-        // About a dozen steps each way, and the star brought back near its start.
+        // About a dozen steps each way.
         const auto count = [&](const char* d) { return std::count(s.pulses.begin(), s.pulses.end(), d); };
         EXPECT_GE(count("West"), 10);
         EXPECT_LE(count("West"), 16);
         EXPECT_EQ(count("East"), count("West"));
-        const FieldOffset home = s.sky.target(s.rig.clock.nowUs(), false);
-        const FieldOffset start = s.sky.target(0, false);
-        EXPECT_LT(std::hypot(home.x - start.x, home.y - start.y), 3.5);
 
         // The transform reads the mount's own moves back: a second of East
         // moves the star by +xRate along RA, a second of North by -yRate
         // along DEC (South corrects a positive DEC distance).
-        s.sky.params();
         const PreciseStar before = s.measure();
         s.rig.core.channel.timedPulse(Direction::East, 1000);
         s.rig.advanceMs(1200);
@@ -205,13 +201,6 @@ TEST(PreciseCalibration, RefusedWhenTheStarIsLostMovesTooLittleOrTheAxesAreNotSq
             EXPECT_EQ(cal.error().rfind(c.error, 0), 0u) << cal.error();
         }
     }
-
-    // Lost in the middle of North: refused, and said so.
-    ModelMount m;
-    Calibrator cal(400);
-    EXPECT_EQ(m.run(cal, [&](int) { return cal.phase() == CalibrationPhase::North; }).kind,
-              CalibrationAction::Kind::Failed);
-    EXPECT_EQ(cal.error(), "Calibration failed: the star was lost during the North steps");
 }
 
 TEST(PreciseCalibration, TransformAndFlip)
@@ -226,11 +215,7 @@ TEST(PreciseCalibration, TransformAndFlip)
         EXPECT_NEAR(back.x, v.x, 1e-12);
         EXPECT_NEAR(back.y, v.y, 1e-12);
     }
-    const PointPx ra = c.toMount({std::cos(c.xAngle), std::sin(c.xAngle)});
-    EXPECT_NEAR(ra.x, 1, 1e-12);
-    const PointPx dec = c.toMount({std::cos(c.yAngle), std::sin(c.yAngle)});
-    EXPECT_NEAR(dec.x, 0, 0.06);
-    EXPECT_NEAR(dec.y, 1, 0.01) << "along North's direction is a positive DEC distance";
+    EXPECT_NEAR(c.toMount({std::cos(c.yAngle), std::sin(c.yAngle)}).y, 1, 0.01) << "along North: DEC distance +1";
     EXPECT_NEAR(c.orthogonalityErrorDegrees(), 3, 1e-9);
     EXPECT_TRUE(c.decFlipped());
     EXPECT_FALSE(c.raFlipped());
