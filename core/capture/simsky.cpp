@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 #include "core/state.h"
 
@@ -38,6 +39,7 @@ constexpr ParamSpec kSpecs[] = {
     {"rate", &SkyParams::rate, 0, 100, 0.01, ParamSpec::Real},
     {"flip_x", &SkyParams::flipX, 0, 1, 1, ParamSpec::Flag},
     {"flip_y", &SkyParams::flipY, 0, 1, 1, ParamSpec::Flag},
+    {"angle", &SkyParams::angle, -360, 360, 0.1, ParamSpec::Real},
     {"sun", &SkyParams::sun, 0, 1, 1, ParamSpec::Sun},
 };
 constexpr int kSpecCount = int(std::size(kSpecs));
@@ -213,6 +215,21 @@ GrabStatus SimulatedSky::grab(Picture& picture, std::string& error)
     return GrabStatus::NewFrame;
 }
 
+FieldOffset SimulatedSky::placed(double x, double y) const
+{
+    // The camera turned by `angle` about the picture's centre: a move along
+    // the picture's x on an unturned camera shows at `angle` degrees (x to
+    // the right, y down). Not turned, positions are left exactly as they are.
+    if (params_.angle != 0) {
+        const double a = params_.angle * std::numbers::pi / 180.0;
+        const double c = std::cos(a), s = std::sin(a);
+        const double dx = x - kPictureCentreX, dy = y - kPictureCentreY;
+        x = kPictureCentreX + c * dx - s * dy;
+        y = kPictureCentreY + s * dx + c * dy;
+    }
+    return mirrored(x, y);
+}
+
 FieldOffset SimulatedSky::mirrored(double x, double y) const
 {
     return {params_.flipX != 0 ? Picture::width - 1 - x : x, params_.flipY != 0 ? Picture::height - 1 - y : y};
@@ -222,8 +239,8 @@ FieldOffset SimulatedSky::target(int64_t timeUs, bool sun) const
 {
     const FieldOffset o = mount_.offset(timeUs);
     if (sun)
-        return mirrored(kPictureCentreX + kSpotDx + o.x, kPictureCentreY + kSpotDy + o.y);
-    return mirrored(params_.starX + o.x, params_.starY + o.y);
+        return placed(kPictureCentreX + kSpotDx + o.x, kPictureCentreY + kSpotDy + o.y);
+    return placed(params_.starX + o.x, params_.starY + o.y);
 }
 
 void SimulatedSky::addStar(double x, double y, double peak)
@@ -254,7 +271,7 @@ void SimulatedSky::render(int64_t timeUs, bool sun, Picture& picture)
     const float background = float(params_.background);
 
     if (sun) {
-        const FieldOffset c = mirrored(kPictureCentreX + o.x, kPictureCentreY + o.y);
+        const FieldOffset c = placed(kPictureCentreX + o.x, kPictureCentreY + o.y);
         const double inv = 1.0 / kSunRadius;
         for (int j = 0; j < H; ++j) {
             float* row = signal_.data() + j * W;
@@ -271,7 +288,7 @@ void SimulatedSky::render(int64_t timeUs, bool sun, Picture& picture)
         }
         // The sunspot: an umbra at 30 % of the disc inside 3.4 px, a
         // penumbra at 75 % out to 6.5 px, each edge a one-pixel ramp.
-        const FieldOffset s = mirrored(kPictureCentreX + kSpotDx + o.x, kPictureCentreY + kSpotDy + o.y);
+        const FieldOffset s = placed(kPictureCentreX + kSpotDx + o.x, kPictureCentreY + kSpotDy + o.y);
         const auto ramp = [](double v) { return std::clamp(v + 0.5, 0.0, 1.0); };
         for (int j = std::max(0, int(s.y) - 9); j <= std::min(H - 1, int(s.y) + 9); ++j) {
             for (int i = std::max(0, int(s.x) - 9); i <= std::min(W - 1, int(s.x) + 9); ++i) {
@@ -282,10 +299,10 @@ void SimulatedSky::render(int64_t timeUs, bool sun, Picture& picture)
         }
     } else {
         std::fill(signal_.begin(), signal_.end(), background);
-        const FieldOffset g = mirrored(params_.starX + o.x, params_.starY + o.y);
+        const FieldOffset g = placed(params_.starX + o.x, params_.starY + o.y);
         addStar(g.x, g.y, params_.peak);
         for (const Star& star : faint_) {
-            const FieldOffset f = mirrored(star.x + o.x, star.y + o.y);
+            const FieldOffset f = placed(star.x + o.x, star.y + o.y);
             addStar(f.x, f.y, star.peak);
         }
     }

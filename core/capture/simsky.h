@@ -15,8 +15,10 @@
 // hot_pixels (5), drift_x drift_y (3, -2 pixels per minute), pe_amplitude
 // (1.5 px on x), pe_period (120 s), seeing (0.25 px RMS a frame), rate (1,
 // times the settings' guide speeds), flip_x flip_y (0: 1 mirrors the picture
-// about its centre, as a mirrored camera does), sun (the settings' dark-spot
-// guiding, read at each frame; 1 or 0 forces it).
+// about its centre, as a mirrored camera does), angle (0 degrees: the camera
+// turned about the picture's centre, the field and its moves with it, so
+// that a move along x shows at this angle; hot pixels stay on the sensor),
+// sun (the settings' dark-spot guiding, read at each frame; 1 or 0 forces it).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +50,7 @@ struct SkyParams {
     double rate = 1.0;
     double flipX = 0;
     double flipY = 0;
+    double angle = 0;  // degrees
     double sun = -1;  // -1 follows the settings
 };
 
@@ -85,7 +88,7 @@ public:
     // Whether a frame taken now shows the sun.
     bool sunShown() const;
     // Where a frame taken at this time puts the guide star's centre (or, with
-    // the sun, the sunspot's), in picture pixels, mirrors applied.
+    // the sun, the sunspot's), in picture pixels, the turn and mirrors applied.
     FieldOffset target(int64_t timeUs, bool sun) const;
     // The frame of that time, whether connected or not.
     void render(int64_t timeUs, bool sun, Picture& picture);
@@ -100,6 +103,7 @@ private:
     };
     void setParams(const SkyParams& p);
     FieldOffset mirrored(double x, double y) const;
+    FieldOffset placed(double x, double y) const;  // turned, then mirrored
     void addStar(double x, double y, double peak);
 
     SharedState& state_;

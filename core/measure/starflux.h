@@ -21,3 +21,7 @@ struct StarFlux {
 // the pixels within 7 pixels of the peak at three sigmas above the sky or
 // more.
 StarFlux starFlux(const std::array<uint8_t, kRegionSize * kRegionSize>& zoomFrame, int x, int y);
+// The same reckoning over a region of any values, 100 x 100 and top row
+// first (a camera's own values, or grey levels read straight from the
+// picture): the star's threshold is then not rounded to a whole level.
+StarFlux starFluxTopDown(const float* region, int x, int y);

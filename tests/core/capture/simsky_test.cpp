@@ -275,7 +275,7 @@ TEST(SimulatedSky, AdjustChangesTheParametersLive)
 {
     SkyRig s(VirtualLeds, "fwhm=4.5");
     const std::vector<CaptureControl> list = s.sky.controls();
-    ASSERT_EQ(list.size(), 17u);
+    ASSERT_EQ(list.size(), 18u);
     EXPECT_EQ(list[3].id, "fwhm");
     EXPECT_EQ(list[3].value, 45);
     EXPECT_DOUBLE_EQ(list[3].scale, 0.1);
