@@ -82,6 +82,8 @@ void RemoteGuider::onSession(const SessionEvent& e)
         guideStartUs_ = state_.clock.nowUs();
         avgDist_ = 0;
         acquirer_.cancel();
+        if (request_.waitingForLock() && !selectedBefore_)  // the star a guide request found for itself
+            publish(events_.starSelected(state_.referenceX, state_.referenceY));
         publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
         publish(events_.event("StartGuiding"));
         request_.locked(guideStartUs_);
@@ -97,6 +99,9 @@ void RemoteGuider::onSession(const SessionEvent& e)
         publish(events_.event("Resumed"));
         break;
     case Kind::LockMoved:
+        // A new lock (a dither): the distance starts again from it, so that a
+        // settle judges the star against the new lock from the first frame.
+        avgDistReset_ = true;
         publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
         break;
     case Kind::RegionMoved:
@@ -141,7 +146,8 @@ void RemoteGuider::guideStep(const CycleResult& c)
     } else {
         const double distance = std::hypot(f.raDistance, f.decDistance);
         // PHD2's AvgDist: the distance smoothed over the last few frames.
-        avgDist_ = guideFrame_ == 1 ? distance : avgDist_ + 0.3 * (distance - avgDist_);
+        avgDist_ = guideFrame_ == 1 || avgDistReset_ ? distance : avgDist_ + 0.3 * (distance - avgDist_);
+        avgDistReset_ = false;
         publish(events_.guideStep(f, guideFrame_, t, QString::fromStdString(interfaceName(state_.params->interfaceType)),
                                   avgDist_));
     }

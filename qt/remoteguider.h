@@ -117,5 +117,7 @@ private:
     int guideFrame_ = 0;      // guide frames since tracking started
     int64_t guideStartUs_ = 0;
     double avgDist_ = 0;      // PHD2's smoothed distance from the lock
+    bool avgDistReset_ = false;  // the lock moved: the next frame's distance starts it again
+    bool selectedBefore_ = false;  // a star was already selected when the guide was asked
     AppState published_ = AppState::Stopped;
 };

@@ -262,8 +262,9 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
         if (const auto why = selectStar(roi))
             return RpcReply::failed(*why);
     }
+    selectedBefore_ = core_.session.starSelected();
     if (!acquirer_.looking())
-        acquirer_.begin(15, !core_.session.starSelected());
+        acquirer_.begin(15, !selectedBefore_);
     request_.awaitLock(*settle);
     publish(events_.event("SettleBegin"));
     if (log_)

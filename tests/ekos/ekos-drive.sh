@@ -37,6 +37,9 @@
 #   EKOS_DITHER_TIMEOUT=120  seconds to wait for a dither to end (Ekos gives
 #                            up on the settle after its DitherTimeout, 45 s)
 #   EKOS_DITHER_PIXELS=2     dither amplitude Ekos asks for (pixels)
+#   EKOS_GUIDE_FORMAT=1      the CCD Simulator's format quorvel guides on
+#                            (quorvel serve --format; 0, 1 or 2)
+#   EKOS_CAMERA_ROTATION=90  the CCD Simulator's SIM_ROTATION (degrees)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -94,9 +97,10 @@ DITHER_TIMEOUT=${EKOS_DITHER_TIMEOUT:-120}
 DITHER_PIXELS=${EKOS_DITHER_PIXELS:-2}
 GUIDE_SECONDS=${EKOS_GUIDE_SECONDS:-30}
 MAX_RMS=${EKOS_MAX_RMS:-10}
-# The INDI camera's format quorvel guides on (quorvel serve --format): 2 is a
-# 320 x 240 window binned 2 x 2, 2.38"/px on the CCD Simulator.
-GUIDE_FORMAT=${EKOS_GUIDE_FORMAT:-2}
+# The INDI camera's format quorvel guides on (quorvel serve --format): 1 is a
+# 320 x 240 window at full resolution (3.58"/px behind Ekos's 300 mm guide
+# scope, the star a few pixels wide), 2 that window binned 2 x 2 (7.15"/px).
+GUIDE_FORMAT=${EKOS_GUIDE_FORMAT:-1}
 # The CCD Simulator's rotation (degrees): at 0 its rows lie along DEC; turned
 # a quarter, they lie along RA, as quorvel's loop assumes of a guide camera.
 CAMERA_ROTATION=${EKOS_CAMERA_ROTATION:-90}
@@ -134,20 +138,24 @@ say "quorvel: $quorvel"
 qdir="$out/quorvel"
 (cd "$qdir" && rm -f qv185.dat && "$quorvel" settings --rewrite >/dev/null) ||
     { fail "quorvel settings --rewrite"; exit 1; }
-python3 - "$qdir/qv185.dat" <<'EOF' || { fail "unexpected settings file"; exit 1; }
+python3 - "$qdir/qv185.dat" "$GUIDE_FORMAT" <<'EOF' || { fail "unexpected settings file"; exit 1; }
 import struct, sys
-path = sys.argv[1]
+path, guide_format = sys.argv[1], int(sys.argv[2])
 data = bytearray(open(path, 'rb').read())
 # the four doubles open the record (focal length cm, pixel size um, RA and DEC
 # guide speeds arcsec/s); seven int32 follow (interfaceType is the fifth),
 # then the flags "Inverse DEC" and "Inverse AD"
 at = data.find(struct.pack('<4d', 50.0, 5.6, 12.0, 14.0))
 assert at >= 0 and struct.unpack_from('<i', data, at + 48)[0] == 3, 'unexpected settings layout'
-# The CCD Simulator behind the Telescope Simulator's 900 mm (TELESCOPE_INFO)
-# has 5.2 um pixels; the format GUIDE_FORMAT (a 320 x 240 window binned 2 x 2)
-# makes a picture pixel 10.4 um: 2.38"/px.  The mount guides at 0.5x sidereal:
-# 7.5"/s in DEC, 7.5 cos(30) = 6.5"/s on the sky in RA at DEC +30.
-struct.pack_into('<4d', data, at, 90.0, 10.4, 6.5, 7.5)
+# The optics the CCD Simulator draws its stars with: the focal length of the
+# scope in Ekos's optical train ("Sample Guide 300@F/6.0", which Ekos sends
+# to the camera as SCOPE_INFO when it connects it), 300 mm, and 5.2 um pixels;
+# a picture pixel is one camera pixel in format 1 (a 320 x 240 window, 3.58"/px),
+# two in format 2 (the window binned 2 x 2, 7.15"/px), four in format 0 (the
+# 1280 x 1024 frame reduced).  The mount guides at 0.5x sidereal: 7.5"/s in
+# DEC, 7.5 cos(30) = 6.5"/s on the sky in RA at DEC +30.
+pixel_um = 5.2 * {0: 4, 1: 1, 2: 2}[guide_format]
+struct.pack_into('<4d', data, at, 30.0, pixel_um, 6.5, 7.5)
 struct.pack_into('<i', data, at + 48, 4)     # 4 = "INDI (monture)"
 # With the camera turned so that its rows lie along RA (SIM_ROTATION below):
 # a West pulse moves the star to +x, as the loop expects ("Inverse AD" off);
@@ -157,7 +165,7 @@ struct.pack_into('<i', data, at + 64, 0)     # invertRa
 open(path, 'wb').write(data)
 EOF
 (cd "$qdir" && "$quorvel" settings) >"$qdir/settings.json"
-grep -q '"focalLength":90,"pixelSize":10.4,"raSpeed":6.5,"decSpeed":7.5,.*"interfaceType":4,.*"invertDec":1,"invertRa":0' \
+grep -q '"focalLength":30,"pixelSize":[0-9.]*,"raSpeed":6.5,"decSpeed":7.5,.*"interfaceType":4,.*"invertDec":1,"invertRa":0' \
     "$qdir/settings.json" || { fail "could not write the guiding settings: $(cat "$qdir/settings.json")"; exit 1; }
 say "quorvel settings: $(cat "$qdir/settings.json")"
 
@@ -370,7 +378,12 @@ indi_setprop -t 5 "Telescope Simulator.TELESCOPE_TRACK_STATE.TRACK_ON=On" &&
 indi_setprop -t 5 "CCD Simulator.SIMULATOR_SETTINGS.SIM_ROTATION=$CAMERA_ROTATION" &&
     indi_eval -t 10 -w "\"CCD Simulator.SIMULATOR_SETTINGS.SIM_ROTATION\" == $CAMERA_ROTATION" >/dev/null &&
     pass "CCD Simulator turned $CAMERA_ROTATION deg (rows along RA)" || fail "could not turn the CCD Simulator"
-say "  pier side east: $(indi_getprop -1 -t 3 'Telescope Simulator.TELESCOPE_PIER_SIDE.PIER_EAST'), $(indi_getprop -t 3 'Telescope Simulator.TELESCOPE_INFO.*' 'Telescope Simulator.GUIDE_RATE.*' 'CCD Simulator.SCOPE_INFO.*' 2>/dev/null | sed 's/^[^.]*\.//' | tr '\n' ' ')"
+# quorvel's settings assume the 300 mm that Ekos's optical train gives the camera.
+focal=$(indi_getprop -1 -t 3 "CCD Simulator.SCOPE_INFO.FOCAL_LENGTH" 2>/dev/null)
+awk -v f="$focal" 'BEGIN { exit !(f == 300) }' &&
+    pass "CCD Simulator SCOPE_INFO focal length $focal mm, as in qv185.dat" ||
+    fail "CCD Simulator SCOPE_INFO focal length ${focal:-unknown} mm, qv185.dat says 300"
+say "  $(indi_getprop -t 3 'Telescope Simulator.TELESCOPE_PIER_SIDE.*' 'Telescope Simulator.GUIDE_RATE.*' 'CCD Simulator.SCOPE_INFO.*' 2>/dev/null | sed 's/^[^.]*\.//' | tr '\n' ' ')"
 sleep 5    # a few frames at the new position before a star is picked
 
 # ---------------------------------------------------------------------------

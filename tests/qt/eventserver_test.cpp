@@ -199,6 +199,8 @@ TEST(EventServer, ANightAsNinaHasIt)
     nina.call("dither", QJsonArray{3, false, settle});
     EXPECT_EQ(compact(nina.next("GuidingDithered")).find(R"("dx":-3,"dy":3)") != std::string::npos, true);
     EXPECT_EQ(compact(nina.call("get_lock_position")), compact(QJsonArray{lockX - 3, lockY + 3}));
+    // Judged against the new lock from the first frame: 3 px off on each axis.
+    EXPECT_GT(nina.next("Settling", tick).value("Distance").toDouble(), 3.0);
     EXPECT_EQ(nina.next("SettleDone", tick).value("Status").toInt(-1), 0);
     nina.call("dither", QJsonObject{{"amount", 2}, {"raOnly", true}, {"settle", settle}});
     EXPECT_EQ(compact(nina.next("GuidingDithered")).find(R"("dx":-2,"dy":0)") != std::string::npos, true);
