@@ -46,10 +46,26 @@ PreciseMode::PreciseMode(SharedState& state, GuidingSession& session, MountContr
     });
 }
 
+void PreciseMode::onTick(bool newFrame, bool cycle)
+{
+    if (!status_.on || cycle || !newFrame || !state_.trackingOn)
+        return;
+    if (calibrator_ && status_.calib == PreciseStatus::Calib::Running)
+        return;
+    if (acquisition_.frameExposedUs() < session_.correctionEndsUs())
+        return;  // the star still moving under the last pulse
+    if (!measure(state_.picture.view()))
+        return;
+    sumX_ += star_.x;
+    sumY_ += star_.y;
+    ++frames_;
+}
+
 PreciseMode::~PreciseMode()
 {
     session_.setCycleHook({});
     session_.removeListener(sessionListener_);
+    // The acquisition loop, built after this, is gone already with its listeners.
 }
 
 void PreciseMode::setOn(bool on)
@@ -59,11 +75,17 @@ void PreciseMode::setOn(bool on)
     status_.on = on;
     if (on) {
         session_.setCycleHook([this](CycleResult& c, const PixelView& picture) { return cycle(c, picture); });
+        // (Not in the constructor: the acquisition loop is built after this.)
+        tickListener_ = acquisition_.addTickListener(
+            [this](const AcquisitionLoop::Tick& t) { onTick(t.grab == GrabStatus::NewFrame, t.cycle != nullptr); });
         finder.resetMassHistory();
         guider.reset();
         calibrationValid();
     } else {
         session_.setCycleHook({});
+        acquisition_.removeTickListener(tickListener_);
+        sumX_ = sumY_ = 0;
+        frames_ = 0;
         if (calibrator_ && status_.calib == PreciseStatus::Calib::Running) {
             calibrator_.reset();
             status_.calib = PreciseStatus::Calib::None;
@@ -200,6 +222,14 @@ PointPx PreciseMode::ditherOffset(double ra, double dec, bool raOnly) const
 bool PreciseMode::cycle(CycleResult& c, const PixelView& picture)
 {
     const bool found = measure(picture);
+    const double sumX = sumX_, sumY = sumY_;
+    const int frames = frames_;
+    sumX_ = sumY_ = 0;
+    frames_ = 0;
+    if (found && frames > 0 && c.tracking) {
+        star_.x = (star_.x + sumX) / (frames + 1);
+        star_.y = (star_.y + sumY) / (frames + 1);
+    }
     if (calibrator_ && status_.calib == PreciseStatus::Calib::Running) {
         calibrationCycle(c);
         return true;

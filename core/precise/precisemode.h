@@ -84,6 +84,7 @@ public:
 private:
     bool cycle(CycleResult& c, const PixelView& picture);
     bool measure(const PixelView& picture);
+    void onTick(bool newFrame, bool cycle);
     void calibrationCycle(CycleResult& c);
     void guideCycle(CycleResult& c);
     SentCorrection send(Direction raDir, int raMs, Direction decDir, int decMs, bool ra, bool dec);
@@ -105,8 +106,13 @@ private:
     bool loaded_ = false;       // the file was read
     std::string error_;
     bool lockPending_ = false;  // tracking started: the lock is the next precise star
-    bool wasTracking_ = false;
+    // The star of the frames since the last cycle, exposed after the last
+    // pulse: averaged into the cycle's position, so that the seeing of one
+    // frame does not go out as a pulse.
+    double sumX_ = 0, sumY_ = 0;
+    int frames_ = 0;
     int sessionListener_ = 0;
+    int tickListener_ = 0;
     struct Listener {
         int id;
         std::function<void()> call;
