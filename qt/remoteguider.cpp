@@ -28,6 +28,8 @@ RemoteGuider::~RemoteGuider()
 {
     core_.acquisition.removeTickListener(tickListener_);
     core_.session.removeListener(listener_);
+    if (stepListener_)
+        core_.precise.removeStepListener(stepListener_);
 }
 
 bool RemoteGuider::guiding() const { return state_.trackingOn || state_.graphSuspended; }
@@ -40,6 +42,7 @@ AppState RemoteGuider::appState() const
     in.paused = state_.graphSuspended;
     in.starSelected = core_.session.starSelected();
     in.starLost = core_.session.starLost();
+    in.calibrating = calibrating();
     return deriveAppState(in);
 }
 
@@ -65,7 +68,7 @@ std::vector<QJsonObject> RemoteGuider::catchUpEvents() const
     std::vector<QJsonObject> out;
     out.push_back(events_.version(kVersion));
     if (guiding())
-        out.push_back(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+        out.push_back(events_.lockPositionSet(lockX(), lockY()));
     if (core_.session.starSelected() && state_.captureRunning)
         out.push_back(events_.starSelected(core_.session.starX(), core_.session.starY()));
     out.push_back(events_.appState(appState()));
@@ -82,7 +85,7 @@ void RemoteGuider::onSession(const SessionEvent& e)
         guideStartUs_ = state_.clock.nowUs();
         avgDist_ = 0;
         acquirer_.cancel();
-        publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+        publish(events_.lockPositionSet(lockX(), lockY()));
         publish(events_.event("StartGuiding"));
         request_.locked(guideStartUs_);
         break;
@@ -97,7 +100,7 @@ void RemoteGuider::onSession(const SessionEvent& e)
         publish(events_.event("Resumed"));
         break;
     case Kind::LockMoved:
-        publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+        publish(events_.lockPositionSet(lockX(), lockY()));
         break;
     case Kind::RegionMoved:
         return;
@@ -118,7 +121,7 @@ void RemoteGuider::onCycle(const CycleResult& c)
     if (c.tracking) {
         guideStep(c);
     } else {
-        if (!state_.graphSuspended)
+        if (!state_.graphSuspended && !calibrating())
             publish(events_.loopingExposures(frame_));
         if (const auto done = request_.onIdle(c.timeUs))
             settleDone(*done);

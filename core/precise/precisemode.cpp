@@ -154,6 +154,12 @@ bool PreciseMode::measure(const PixelView& picture)
     return star_.found();
 }
 
+const PreciseStar& PreciseMode::measureNow()
+{
+    measure(state_.picture.view());
+    return star_;
+}
+
 bool PreciseMode::calibrate()
 {
     status_.errorFr.clear();

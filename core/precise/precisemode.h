@@ -71,6 +71,8 @@ public:
     const std::string& error() const { return error_; }
     // The last precise star measured (any mode, any cycle while on).
     const PreciseStar& star() const { return star_; }
+    // Measures the star in the region of the picture now (a star chosen).
+    const PreciseStar& measureNow();
     // Called with every calibration step recorded, then once when the
     // calibration ends (done or failed).
     int addStepListener(std::function<void(const CalibrationStep*)> step);
