@@ -194,8 +194,15 @@ int runGuide(const std::vector<std::string>& args)
     PreciseMode& precise = core.precise;
     if (o.precise)
         precise.setOn(true);
+    // Calibration first, on the star found at the first cycle, when the
+    // saved one does not fit (or when asked); the lock comes after it.
+    // (Two cycles: the region is placed on the star, then measured there.)
+    int calibrateFirst = o.precise && (o.calibrate || !precise.calibrationValid()) ? 2 : 0;
+    if (log && o.precise)
+        log->setMountAxes(precise.logAxes());
     StarAcquirer acquirer(state, core.session);
-    acquirer.begin();
+    if (!calibrateFirst)
+        acquirer.begin();
     GuideRunStats stats;
     StatusLine status(stderr);
     int64_t trackingStartUs = 0;
@@ -231,6 +238,8 @@ int runGuide(const std::vector<std::string>& args)
                       fixed3(step->star.y) + "}");
             return;
         }
+        if (log)
+            log->calibration(precise.calibrationLog());
         const PreciseStatus& st = precise.status();
         if (st.calib != PreciseStatus::Calib::Done) {
             printLine("{\"calibrated\":false,\"error\":" + jsonString(precise.error()) + "}");
@@ -238,14 +247,14 @@ int runGuide(const std::vector<std::string>& args)
             finish(1);
             return;
         }
+        if (log)
+            log->setMountAxes(precise.logAxes());
         auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
         printLine("{\"calibrated\":true,\"angle_deg\":" + fixed3(st.angleDeg) + ",\"ra_rate_px_s\":" +
                   fixed3(st.raRatePxS) + ",\"dec_rate_px_s\":" + fixed3(st.decRatePxS) +
                   ",\"ra_flipped\":" + flag(st.raFlipped) + ",\"dec_flipped\":" + flag(st.decFlipped) +
                   ",\"ortho_err_deg\":" + fixed3(st.orthoErrDeg) + "}");
-        core.session.startTracking();
-        trackingStartUs = clock.nowUs();
-        endMs = clock.nowMs() + int64_t(o.seconds) * 1000;
+        acquirer.begin(15, false);  // the lock on the star where the calibration left it
     });
 
     const int listener = core.acquisition.addTickListener([&](const AcquisitionLoop::Tick& t) {
@@ -265,6 +274,23 @@ int runGuide(const std::vector<std::string>& args)
                           ",\"error\":" + jsonString(shot->errorText) + "}");
             }
         }
+        if (t.cycle && calibrateFirst == 2) {
+            calibrateFirst = 1;
+            if (!acquirer.placeRegionOnStar(state.picture.view(), core.acquisition.lastValues())) {
+                std::fprintf(stderr, "quorvel guide: no star found in the picture of entry %d\n", o.source);
+                finish(1);
+            }
+            return;
+        }
+        if (t.cycle && calibrateFirst == 1) {
+            calibrateFirst = 0;
+            if (!precise.calibrate()) {
+                printLine("{\"calibrated\":false,\"error\":" + jsonString(precise.error()) + "}");
+                std::fprintf(stderr, "quorvel guide: cannot calibrate: %s\n", precise.error().c_str());
+                finish(1);
+            }
+            return;
+        }
         if (t.cycle) {
             if (acquirer.looking()) {
                 const StarAcquirer::Step step = acquirer.onCycle(*t.cycle, state.picture.view(), core.acquisition.lastValues());
@@ -273,17 +299,7 @@ int runGuide(const std::vector<std::string>& args)
                     finish(1);
                     return;
                 }
-                if (step == StarAcquirer::Step::Locked && o.precise &&
-                    (o.calibrate || !precise.calibrationValid())) {
-                    // Calibrate on the star found, then guide.
-                    core.session.stopTracking();
-                    if (!precise.calibrate()) {
-                        printLine("{\"calibrated\":false,\"error\":" + jsonString(precise.error()) + "}");
-                        std::fprintf(stderr, "quorvel guide: cannot calibrate: %s\n", precise.error().c_str());
-                        finish(1);
-                        return;
-                    }
-                } else if (step == StarAcquirer::Step::Locked) {
+                if (step == StarAcquirer::Step::Locked) {
                     trackingStartUs = t.cycle->timeUs;
                     endMs = clock.nowMs() + int64_t(o.seconds) * 1000;
                 }

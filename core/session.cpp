@@ -92,6 +92,8 @@ void GuidingSession::startTracking()
 {
     state_.referenceX = state_.regionX + state_.centroidX;
     state_.referenceY = state_.regionY + state_.centroidY;
+    lockX_ = state_.referenceX;
+    lockY_ = state_.referenceY;
     state_.trackingOn = true;
     state_.graphSuspended = false;  // a new start is never suspended
     starSelected_ = true;
@@ -104,6 +106,8 @@ void GuidingSession::trackAt(int lockX, int lockY)
 {
     state_.referenceX = lockX;
     state_.referenceY = lockY;
+    lockX_ = lockX;
+    lockY_ = lockY;
     state_.trackingOn = true;
     state_.graphSuspended = false;
     notify(SessionEvent::Kind::Started);
@@ -143,6 +147,10 @@ void GuidingSession::resume()
 
 void GuidingSession::moveLock(int referenceX, int referenceY)
 {
+    if (std::lround(lockX_) != referenceX || std::lround(lockY_) != referenceY) {
+        lockX_ = referenceX;  // a whole-pixel lock (moveLock(double) set the fraction first)
+        lockY_ = referenceY;
+    }
     state_.referenceX = referenceX;
     state_.referenceY = referenceY;
     notify(SessionEvent::Kind::LockMoved);

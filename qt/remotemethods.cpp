@@ -280,6 +280,8 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
             publishState();
             return RpcReply::ok(0);
         }
+        if (log_)
+            log_->setMountAxes(core_.precise.logAxes());
     }
     if (state_.trackingOn) {
         beginSettling(*settle);
@@ -429,7 +431,11 @@ void RemoteGuider::onCalibrationStep(const CalibrationStep* s)
                                     s->distance));
         return;
     }
+    if (log_)
+        log_->calibration(core_.precise.calibrationLog());
     if (core_.precise.status().calib == PreciseStatus::Calib::Done) {
+        if (log_)
+            log_->setMountAxes(core_.precise.logAxes());
         publish(events_.calibrationComplete(mountName()));
         // Guiding on the star where the calibration left it.
         if (request_.waitingForLock() && !acquirer_.looking())

@@ -12,6 +12,7 @@
 #include "core/guide/correction.h"
 #include "core/guide/mountchannel.h"
 #include "core/guide/mountcontrol.h"
+#include "core/log/guidelog.h"
 #include "core/log/runstats.h"
 #include "core/session.h"
 #include "core/state.h"
@@ -187,6 +188,8 @@ bool PreciseMode::calibrate()
         setOn(true);
     const double ratio = p.raSpeed > 0 && p.decSpeed > 0 ? p.decSpeed / p.raSpeed : 1.0;
     calibrator_ = std::make_unique<Calibrator>(stepMs, 25.0, ratio);
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &calibrationBegan_);
     finder.resetMassHistory();
     status_.calib = PreciseStatus::Calib::Running;
     status_.step = "West 0";
@@ -359,6 +362,30 @@ void PreciseMode::guideCycle(CycleResult& c)
         c.sent = c.pulses.ra || c.pulses.dec;
     }
     changed();
+}
+
+std::vector<std::string> PreciseMode::calibrationLog() const
+{
+    if (!calibrator_)
+        return {};
+    CalibrationLogHeader h;
+    h.begins = calibrationBegan_;
+    h.imageScale = imageScale();
+    h.focalLengthMm = state_.params ? int(std::lround(state_.params->focalLength * 10)) : 0;
+    h.mount = state_.params ? interfaceName(state_.params->interfaceType) : std::string();
+    h.camera = cameraName();
+    return calibrationLogLines(h, *calibrator_);
+}
+
+std::optional<GuideLog::MountAxes> PreciseMode::logAxes()
+{
+    const auto stored = calibration();
+    if (!stored)
+        return std::nullopt;
+    const Calibration& c = stored->calibration;
+    const double deg = 180.0 / M_PI;
+    return GuideLog::MountAxes{std::remainder(c.xAngle * deg, 360.0), c.xRate, std::remainder(c.yAngle * deg, 360.0),
+                               c.yRate};
 }
 
 int PreciseMode::addListener(std::function<void()> changed)

@@ -10,12 +10,14 @@
 // fits the output, the camera and the image scale.
 #pragma once
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/log/guidelog.h"
 #include "core/precise/calibfile.h"
 #include "core/precise/calibration.h"
 #include "core/precise/guidealgo.h"
@@ -67,6 +69,11 @@ public:
     std::optional<StoredCalibration> calibration();
     // The calibration under way or last run (its steps), nullptr before any.
     const Calibrator* calibrator() const { return calibrator_.get(); }
+    // The guide log's calibration section for the calibration under way or
+    // last run (empty before any).
+    std::vector<std::string> calibrationLog() const;
+    // The calibration's axes for the guide log's Mount line (none without one).
+    std::optional<GuideLog::MountAxes> logAxes();
     // Why the last calibration failed, in English.
     const std::string& error() const { return error_; }
     // The last precise star measured (any mode, any cycle while on).
@@ -107,6 +114,7 @@ private:
     std::optional<StoredCalibration> stored_;
     bool loaded_ = false;       // the file was read
     std::string error_;
+    std::tm calibrationBegan_{};
     bool lockPending_ = false;  // tracking started: the lock is the next precise star
     // The star of the frames since the last cycle, exposed after the last
     // pulse: averaged into the cycle's position, so that the seeing of one
