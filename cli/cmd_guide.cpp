@@ -24,6 +24,7 @@
 #include "core/log/guidelog.h"
 #include "core/log/runstats.h"
 #include "core/photo/photoseries.h"
+#include "core/precise/precisemode.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
 #include "plot/guideplot.h"
@@ -35,10 +36,12 @@ namespace {
 
 const char* const kUsage =
     "quorvel guide [--seconds N] [--source I] [--format F] [--log FILE] [--unguided] "
-    "[--photo BASE --photo-every SECONDS] [--plot FILE]   guide without a display on camera entry I (default 0; the "
+    "[--photo BASE --photo-every SECONDS] [--plot FILE] [--precise [--calibrate]]   guide without a display on camera entry I (default 0; the "
     "simulated sky without a camera), in its format F as \"Format\" lists them, for N "
     "seconds (default 60) with the settings of qv185.dat here; one JSON line per measurement cycle, then "
-    "a summary; --plot: the graph of the run in FILE (.png or .svg) at its end";
+    "a summary; --plot: the graph of the run in FILE (.png or .svg) at its end; --precise: guide in "
+    "fractions of a pixel with a calibrated mount, calibrating first when the saved calibration does not fit "
+    "(--calibrate: always), one JSON line per calibration step";
 
 struct Options {
     int seconds = 60;
@@ -49,7 +52,16 @@ struct Options {
     std::string photoBase;
     std::optional<int> photoEvery;
     std::string plot;
+    bool precise = false;
+    bool calibrate = false;
 };
+
+std::string fixed3(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    return buf;
+}
 
 int usageError(const std::string& why)
 {
@@ -89,6 +101,10 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             o.plot = args[++i];
             if (!isPlotPath(o.plot))
                 return "--plot takes a file name ending in .png or .svg, not '" + o.plot + "'";
+        } else if (a == "--precise") {
+            o.precise = true;
+        } else if (a == "--calibrate") {
+            o.calibrate = true;
         } else if (a == "--unguided") {
             o.unguided = true;
         } else if (a == "--photo") {
@@ -106,6 +122,10 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     }
     if (o.photoBase.empty() != !o.photoEvery)
         return "--photo and --photo-every go together";
+    if (o.calibrate && !o.precise)
+        return "--calibrate goes with --precise";
+    if (o.precise && o.unguided)
+        return "--precise guides: it does not go with --unguided";
     return {};
 }
 
@@ -171,8 +191,18 @@ int runGuide(const std::vector<std::string>& args)
         }
     }
 
+    PreciseMode& precise = core.precise;
+    if (o.precise)
+        precise.setOn(true);
+    // Calibration first, on the star found at the first cycle, when the
+    // saved one does not fit (or when asked); the lock comes after it.
+    // (Two cycles: the region is placed on the star, then measured there.)
+    int calibrateFirst = o.precise && (o.calibrate || !precise.calibrationValid()) ? 2 : 0;
+    if (log && o.precise)
+        log->setMountAxes(precise.logAxes());
     StarAcquirer acquirer(state, core.session);
-    acquirer.begin();
+    if (!calibrateFirst)
+        acquirer.begin();
     GuideRunStats stats;
     StatusLine status(stderr);
     int64_t trackingStartUs = 0;
@@ -200,6 +230,33 @@ int runGuide(const std::vector<std::string>& args)
         finish(0);
     });
 
+    // The calibration's steps, then its outcome; guiding starts once it is done.
+    const int stepListener = precise.addStepListener([&](const CalibrationStep* step) {
+        if (step) {
+            printLine("{\"calibration\":\"" + std::string(phaseName(step->phase)) + "\",\"step\":" +
+                      std::to_string(step->step) + ",\"x\":" + fixed3(step->star.x) + ",\"y\":" +
+                      fixed3(step->star.y) + "}");
+            return;
+        }
+        if (log)
+            log->calibration(precise.calibrationLog());
+        const PreciseStatus& st = precise.status();
+        if (st.calib != PreciseStatus::Calib::Done) {
+            printLine("{\"calibrated\":false,\"error\":" + jsonString(precise.error()) + "}");
+            std::fprintf(stderr, "quorvel guide: calibration failed: %s\n", precise.error().c_str());
+            finish(1);
+            return;
+        }
+        if (log)
+            log->setMountAxes(precise.logAxes());
+        auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
+        printLine("{\"calibrated\":true,\"angle_deg\":" + fixed3(st.angleDeg) + ",\"ra_rate_px_s\":" +
+                  fixed3(st.raRatePxS) + ",\"dec_rate_px_s\":" + fixed3(st.decRatePxS) +
+                  ",\"ra_flipped\":" + flag(st.raFlipped) + ",\"dec_flipped\":" + flag(st.decFlipped) +
+                  ",\"ortho_err_deg\":" + fixed3(st.orthoErrDeg) + "}");
+        acquirer.begin(15, false);  // the lock on the star where the calibration left it
+    });
+
     const int listener = core.acquisition.addTickListener([&](const AcquisitionLoop::Tick& t) {
         if (finished)
             return;
@@ -216,6 +273,23 @@ int runGuide(const std::vector<std::string>& args)
                 printLine("{\"photo_failed\":" + jsonString(shot->file) + ",\"n\":" + std::to_string(shot->n) +
                           ",\"error\":" + jsonString(shot->errorText) + "}");
             }
+        }
+        if (t.cycle && calibrateFirst == 2) {
+            calibrateFirst = 1;
+            if (!acquirer.placeRegionOnStar(state.picture.view(), core.acquisition.lastValues())) {
+                std::fprintf(stderr, "quorvel guide: no star found in the picture of entry %d\n", o.source);
+                finish(1);
+            }
+            return;
+        }
+        if (t.cycle && calibrateFirst == 1) {
+            calibrateFirst = 0;
+            if (!precise.calibrate()) {
+                printLine("{\"calibrated\":false,\"error\":" + jsonString(precise.error()) + "}");
+                std::fprintf(stderr, "quorvel guide: cannot calibrate: %s\n", precise.error().c_str());
+                finish(1);
+            }
+            return;
         }
         if (t.cycle) {
             if (acquirer.looking()) {
@@ -243,6 +317,7 @@ int runGuide(const std::vector<std::string>& args)
     ticks.start();
     app.exec();
     core.acquisition.removeTickListener(listener);
+    precise.removeStepListener(stepListener);
 
     endHeadlessRun("quorvel guide", state, core, log.get(), plotLog.path());
     if (!o.plot.empty() && trackingStartUs != 0) {

@@ -32,10 +32,11 @@
 namespace {
 
 const char* const kUsage =
-    "quorvel serve [--port P] [--listen ADDR] [--source I] [--format F] [--log FILE]"
+    "quorvel serve [--port P] [--listen ADDR] [--source I] [--format F] [--log FILE] [--precise]"
     "   wait for an imaging suite speaking PHD2's protocol on ADDR:P (default 127.0.0.1:4400; port 0 takes "
     "any free one) and guide as it asks, on camera entry I (default 0) in its format F as \"Format\" lists "
-    "them, with the settings of qv185.dat here";
+    "them, with the settings of qv185.dat here; --precise: guide in fractions of a pixel with a calibrated mount, "
+    "calibrating as PHD2 does when a guide asks for it";
 
 struct Options {
     int port = EventServer::kDefaultPort;
@@ -43,6 +44,7 @@ struct Options {
     int source = 0;
     std::optional<int> format;
     std::string log;
+    bool precise = false;
 };
 
 int usageError(const std::string& why)
@@ -83,6 +85,8 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             o.log = args[++i];
             if (o.log.empty())
                 return "--log needs a file name";
+        } else if (a == "--precise") {
+            o.precise = true;
         } else {
             return "unknown argument '" + a + "'";
         }
@@ -138,6 +142,7 @@ int runServe(const std::vector<std::string>& args)
     });
     RemoteGuider guider(state, core, ticks);
     guider.setGuideLog(log.get());
+    guider.setPrecise(o.precise);
     EventServer server(guider);
     QString error;
     if (!server.listen(QString::fromStdString(o.listen), quint16(o.port), error)) {

@@ -2,6 +2,7 @@
 #include "core/session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "core/guide/mountcontrol.h"
@@ -67,7 +68,9 @@ const CycleResult& GuidingSession::measureCycle(const PixelView& picture)
         starY_ = state_.regionY + m.centroidY;
     }
     last_.tracking = state_.trackingOn;
-    if (last_.tracking) {
+    if (cycleHook_ && cycleHook_(last_, picture)) {
+        correctionEndsUs_ = std::max(correctionEndsUs_, last_.pulses.endUs());
+    } else if (last_.tracking) {
         last_.dx = state_.errorX();
         last_.dy = state_.errorY();
         correct(last_.dx, last_.dy);
@@ -89,6 +92,8 @@ void GuidingSession::startTracking()
 {
     state_.referenceX = state_.regionX + state_.centroidX;
     state_.referenceY = state_.regionY + state_.centroidY;
+    lockX_ = state_.referenceX;
+    lockY_ = state_.referenceY;
     state_.trackingOn = true;
     state_.graphSuspended = false;  // a new start is never suspended
     starSelected_ = true;
@@ -101,6 +106,8 @@ void GuidingSession::trackAt(int lockX, int lockY)
 {
     state_.referenceX = lockX;
     state_.referenceY = lockY;
+    lockX_ = lockX;
+    lockY_ = lockY;
     state_.trackingOn = true;
     state_.graphSuspended = false;
     notify(SessionEvent::Kind::Started);
@@ -140,9 +147,37 @@ void GuidingSession::resume()
 
 void GuidingSession::moveLock(int referenceX, int referenceY)
 {
+    if (std::lround(lockX_) != referenceX || std::lround(lockY_) != referenceY) {
+        lockX_ = referenceX;  // a whole-pixel lock (moveLock(double) set the fraction first)
+        lockY_ = referenceY;
+    }
     state_.referenceX = referenceX;
     state_.referenceY = referenceY;
     notify(SessionEvent::Kind::LockMoved);
+}
+
+void GuidingSession::moveLock(double x, double y)
+{
+    lockX_ = x;
+    lockY_ = y;
+    moveLock(int(std::lround(x)), int(std::lround(y)));
+}
+
+double GuidingSession::lockX() const
+{
+    return std::lround(lockX_) == state_.referenceX && std::lround(lockY_) == state_.referenceY ? lockX_
+                                                                                              : state_.referenceX;
+}
+
+double GuidingSession::lockY() const
+{
+    return std::lround(lockX_) == state_.referenceX && std::lround(lockY_) == state_.referenceY ? lockY_
+                                                                                              : state_.referenceY;
+}
+
+void GuidingSession::pulsesSent(const SentCorrection& sent)
+{
+    correctionEndsUs_ = std::max(correctionEndsUs_, sent.endUs());
 }
 
 void GuidingSession::placeRegion(int centreX, int centreY)

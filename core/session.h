@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "core/guide/correction.h"
@@ -31,6 +32,17 @@ struct CycleResult {
     bool sent = false;              // the correction went to the mount
     SentCorrection pulses;          // what the output sent on each axis
     int64_t timeUs = 0;             // program clock when the measurement began
+    // Set when the precise mode measured and corrected this cycle (tracking):
+    // the error in fractions of a pixel, and the distances along the
+    // calibrated axes (a West pulse corrects a positive RA distance, a South
+    // pulse a positive DEC one). dx and dy then hold the error rounded.
+    struct Precise {
+        double errX = 0;  // reference minus star
+        double errY = 0;
+        double raDistance = 0;
+        double decDistance = 0;
+    };
+    std::optional<Precise> precise;
 };
 
 struct SessionEvent {
@@ -80,6 +92,24 @@ public:
     void resume();
     // Moves the lock while keeping tracking as it is (a dither).
     void moveLock(int referenceX, int referenceY);
+    // The same in fractions of a pixel (the precise mode); referenceX and
+    // referenceY hold it rounded.
+    void moveLock(double x, double y);
+    // The lock in fractions of a pixel: the one last given to moveLock
+    // (double) while referenceX and referenceY still hold it rounded,
+    // otherwise the whole-pixel reference.
+    double lockX() const;
+    double lockY() const;
+
+    // The precise mode's cycle: called by every measurement cycle after the
+    // design's measurement; when it returns true it has measured and
+    // corrected the cycle itself (precise, sent, pulses) and the design's
+    // correction is skipped. An empty hook leaves the design's cycle alone.
+    using CycleHook = std::function<bool(CycleResult&, const PixelView&)>;
+    void setCycleHook(CycleHook hook) { cycleHook_ = std::move(hook); }
+    // Counts pulses sent outside a cycle's correction (a calibration step)
+    // so that the next cycle measures a frame exposed after them.
+    void pulsesSent(const SentCorrection& sent);
 
     // The guide star chosen on the picture (found for an imaging suite, or
     // the star tracking locked on): the region is placed on it, and every
@@ -127,6 +157,9 @@ private:
     CycleResult last_;
     int64_t correctionEndsUs_ = 0;
     bool starSelected_ = false;
+    double lockX_ = 0;  // moveLock(double)
+    double lockY_ = 0;
+    CycleHook cycleHook_;
     int starX_ = 0;
     int starY_ = 0;
     struct Entry {

@@ -2,6 +2,7 @@
 #include "qt/phdevents.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 
 #include <cmath>
 
@@ -38,7 +39,7 @@ QJsonObject PhdEvents::appState(AppState s) const
     return e;
 }
 
-QJsonObject PhdEvents::lockPositionSet(int x, int y) const
+QJsonObject PhdEvents::lockPositionSet(double x, double y) const
 {
     QJsonObject e = event("LockPositionSet");
     e.insert(QStringLiteral("X"), x);
@@ -46,7 +47,7 @@ QJsonObject PhdEvents::lockPositionSet(int x, int y) const
     return e;
 }
 
-QJsonObject PhdEvents::starSelected(int x, int y) const
+QJsonObject PhdEvents::starSelected(double x, double y) const
 {
     QJsonObject e = event("StarSelected");
     e.insert(QStringLiteral("X"), x);
@@ -136,4 +137,40 @@ QJsonObject PhdEvents::alert(const QString& message) const
     a.insert(QStringLiteral("Msg"), message);
     a.insert(QStringLiteral("Type"), QStringLiteral("error"));
     return a;
+}
+
+QJsonObject PhdEvents::startCalibration(const QString& mount) const
+{
+    QJsonObject e = event("StartCalibration");
+    e.insert(QStringLiteral("Mount"), mount);
+    return e;
+}
+
+QJsonObject PhdEvents::calibrating(const QString& mount, const char* direction, int step, double dx, double dy,
+                                   double x, double y, double distance) const
+{
+    QJsonObject e = event("Calibrating");
+    e.insert(QStringLiteral("Mount"), mount);
+    e.insert(QStringLiteral("dir"), QString::fromLatin1(direction));
+    e.insert(QStringLiteral("dist"), round3(distance));
+    e.insert(QStringLiteral("dx"), round3(dx));
+    e.insert(QStringLiteral("dy"), round3(dy));
+    e.insert(QStringLiteral("pos"), QJsonArray{round3(x), round3(y)});
+    e.insert(QStringLiteral("step"), step);
+    e.insert(QStringLiteral("State"), QStringLiteral("%1 %2").arg(QString::fromLatin1(direction)).arg(step));
+    return e;
+}
+
+QJsonObject PhdEvents::calibrationComplete(const QString& mount) const
+{
+    QJsonObject e = event("CalibrationComplete");
+    e.insert(QStringLiteral("Mount"), mount);
+    return e;
+}
+
+QJsonObject PhdEvents::calibrationFailed(const QString& reason) const
+{
+    QJsonObject e = event("CalibrationFailed");
+    e.insert(QStringLiteral("Reason"), reason);
+    return e;
 }

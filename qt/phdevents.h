@@ -19,8 +19,15 @@ public:
 
     QJsonObject version(const char* version) const;
     QJsonObject appState(AppState s) const;
-    QJsonObject lockPositionSet(int x, int y) const;
-    QJsonObject starSelected(int x, int y) const;
+    // Positions in pixels; fractions in the precise mode (whole numbers print as integers).
+    QJsonObject lockPositionSet(double x, double y) const;
+    QJsonObject starSelected(double x, double y) const;
+    // The precise mode's calibration.
+    QJsonObject startCalibration(const QString& mount) const;
+    QJsonObject calibrating(const QString& mount, const char* direction, int step, double dx, double dy, double x,
+                            double y, double distance) const;
+    QJsonObject calibrationComplete(const QString& mount) const;
+    QJsonObject calibrationFailed(const QString& reason) const;
     QJsonObject loopingExposures(int frame) const;
     // A guide frame: the figures of its cycle, its number from 1, seconds
     // since guiding began, the mount's name and PHD2's smoothed distance.

@@ -28,6 +28,8 @@ RemoteGuider::~RemoteGuider()
 {
     core_.acquisition.removeTickListener(tickListener_);
     core_.session.removeListener(listener_);
+    if (stepListener_)
+        core_.precise.removeStepListener(stepListener_);
 }
 
 bool RemoteGuider::guiding() const { return state_.trackingOn || state_.graphSuspended; }
@@ -40,6 +42,7 @@ AppState RemoteGuider::appState() const
     in.paused = state_.graphSuspended;
     in.starSelected = core_.session.starSelected();
     in.starLost = core_.session.starLost();
+    in.calibrating = calibrating();
     return deriveAppState(in);
 }
 
@@ -65,7 +68,7 @@ std::vector<QJsonObject> RemoteGuider::catchUpEvents() const
     std::vector<QJsonObject> out;
     out.push_back(events_.version(kVersion));
     if (guiding())
-        out.push_back(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+        out.push_back(events_.lockPositionSet(lockX(), lockY()));
     if (core_.session.starSelected() && state_.captureRunning)
         out.push_back(events_.starSelected(core_.session.starX(), core_.session.starY()));
     out.push_back(events_.appState(appState()));
@@ -83,8 +86,8 @@ void RemoteGuider::onSession(const SessionEvent& e)
         avgDist_ = 0;
         acquirer_.cancel();
         if (request_.waitingForLock() && !selectedBefore_)  // the star a guide request found for itself
-            publish(events_.starSelected(state_.referenceX, state_.referenceY));
-        publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+            publish(events_.starSelected(lockX(), lockY()));
+        publish(events_.lockPositionSet(lockX(), lockY()));
         publish(events_.event("StartGuiding"));
         request_.locked(guideStartUs_);
         break;
@@ -102,7 +105,7 @@ void RemoteGuider::onSession(const SessionEvent& e)
         // A new lock (a dither): the distance starts again from it, so that a
         // settle judges the star against the new lock from the first frame.
         avgDistReset_ = true;
-        publish(events_.lockPositionSet(state_.referenceX, state_.referenceY));
+        publish(events_.lockPositionSet(lockX(), lockY()));
         break;
     case Kind::RegionMoved:
         return;
@@ -123,7 +126,7 @@ void RemoteGuider::onCycle(const CycleResult& c)
     if (c.tracking) {
         guideStep(c);
     } else {
-        if (!state_.graphSuspended)
+        if (!state_.graphSuspended && !calibrating())
             publish(events_.loopingExposures(frame_));
         if (const auto done = request_.onIdle(c.timeUs))
             settleDone(*done);

@@ -30,6 +30,7 @@
 
 struct SharedState;
 struct SessionEvent;
+struct CalibrationStep;
 class LoopTimer;
 class GuideLog;
 class GuiderCore;
@@ -53,6 +54,12 @@ public:
     void setRandom(std::function<double()> uniform01) { uniform_ = std::move(uniform01); }
 
     void registerMethods(JsonRpcDispatcher& dispatcher);
+
+    // Guiding in the precise mode, with PHD2's calibration: `guide`
+    // calibrates first when the saved calibration does not fit (or when
+    // asked to), positions in fractions of a pixel. Before registerMethods.
+    void setPrecise(bool on);
+    bool precise() const { return precise_; }
 
     // What a client gets on connection: Version, the lock and the selected
     // star when there are, the state last.
@@ -98,6 +105,15 @@ private:
     // Connects the camera unless it runs; the cause when it cannot.
     std::optional<QString> ensureCapture();
     std::optional<QString> selectStar(const std::optional<phd::Roi>& roi);
+    // The precise mode's methods and calibration (remotemethods.cpp).
+    void registerPreciseMethods(JsonRpcDispatcher& d);
+    RpcReply setLockPosition(const QJsonValue& params);
+    RpcReply calibrationData();
+    void onCalibrationStep(const CalibrationStep* step);
+    bool calibrating() const;
+    QString mountName() const;
+    double lockX() const;
+    double lockY() const;
 
     SharedState& state_;
     GuiderCore& core_;
@@ -110,6 +126,9 @@ private:
     GuideLog* log_ = nullptr;
     int listener_ = 0;
     int tickListener_ = 0;
+    bool precise_ = false;
+    int stepListener_ = 0;
+    std::optional<SettleParams> settleAfterCalibration_;  // a guide request waiting for its calibration
 
     bool equipmentConnected_ = false;  // set_connected true, or a camera started for a client
     int holdState_ = 0;       // AppState events held while a request changes several things

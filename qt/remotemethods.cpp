@@ -65,12 +65,12 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
         return RpcReply::ok(list);
     });
     plain("get_camera_frame_size", [] { return RpcReply::ok(QJsonArray{Picture::width, Picture::height}); });
-    // The gains come from the optics in the settings: there is no calibration run.
-    plain("get_calibrated", [] { return RpcReply::ok(true); });
+    // The design's gains come from the optics in the settings: there is no
+    // calibration run; the precise mode has one.
+    plain("get_calibrated", [this] { return RpcReply::ok(!precise_ || core_.precise.calibrationValid()); });
     plain("get_dec_guide_mode", [this] { return decGuideMode(); });
     plain("get_lock_position", [this] {
-        return RpcReply::ok(guiding() ? QJsonValue(point(state_.referenceX, state_.referenceY))
-                                      : QJsonValue(QJsonValue::Null));
+        return RpcReply::ok(guiding() ? QJsonValue(QJsonArray{lockX(), lockY()}) : QJsonValue(QJsonValue::Null));
     });
     plain("get_lock_shift_enabled", [] { return RpcReply::ok(false); });
     plain("get_lock_shift_params", [] { return RpcReply::ok(QJsonObject{{"enabled", false}}); });
@@ -82,6 +82,8 @@ void RemoteGuider::registerMethods(JsonRpcDispatcher& d)
     d.add("set_paused", [this](const QJsonValue& p) { return setPaused(p); });
     plain("stop_capture", [this] { return stopCapture(); });
     d.add("get_star_image", [this](const QJsonValue& p) { return starImage(p); });
+    if (precise_)
+        registerPreciseMethods(d);
 }
 
 std::optional<QString> RemoteGuider::ensureCapture()
@@ -219,6 +221,12 @@ RpcReply RemoteGuider::findStar(const QJsonValue& params)
         return RpcReply::failed(QStringLiteral("could not find star: guiding is on"));
     if (const auto why = selectStar(roi))
         return RpcReply::failed(*why);
+    if (precise_) {
+        // The star in fractions of a pixel, in the region just placed on it.
+        const PreciseStar& s = core_.precise.measureNow();
+        if (s.found())
+            return RpcReply::ok(QJsonArray{phd::round3(s.x), phd::round3(s.y)});
+    }
     return RpcReply::ok(point(core_.session.starX(), core_.session.starY()));
 }
 
@@ -246,6 +254,35 @@ RpcReply RemoteGuider::guide(const QJsonValue& params)
     if (const auto why = ensureCapture())
         return RpcReply::failed(QStringLiteral("could not start guiding: ") + *why);
 
+    if (precise_) {
+        if (calibrating())
+            return RpcReply::failed(QStringLiteral("cannot guide while calibrating"));
+        const bool recalibrate = p.has("recalibrate") && *boolValue(p["recalibrate"]);
+        if (recalibrate || !core_.precise.calibrationValid()) {
+            ++holdState_;
+            if (guiding())
+                core_.session.stopTracking();
+            std::optional<QString> why;
+            if (roi || !core_.session.starSelected())
+                why = selectStar(roi);
+            --holdState_;
+            if (why)
+                return RpcReply::failed(*why);
+            if (!core_.precise.calibrate())
+                return RpcReply::failed(QStringLiteral("could not start calibration: ") +
+                                        QString::fromStdString(core_.precise.error()));
+            // The settle begins once the calibration is done and the star locked.
+            request_.awaitLock(*settle);
+            publish(events_.event("SettleBegin"));
+            if (log_)
+                log_->settling(GuideLog::Settling::Started);
+            publish(events_.startCalibration(mountName()));
+            publishState();
+            return RpcReply::ok(0);
+        }
+        if (log_)
+            log_->setMountAxes(core_.precise.logAxes());
+    }
     if (state_.trackingOn) {
         beginSettling(*settle);
         return RpcReply::ok(0);
@@ -368,4 +405,123 @@ RpcReply RemoteGuider::starImage(const QJsonValue& params)
         {"star_pos", point(core_.session.starX() - state_.regionX, core_.session.starY() - state_.regionY)},
         {"pixels", QString::fromLatin1(pixels.toBase64())},
     });
+}
+
+void RemoteGuider::setPrecise(bool on)
+{
+    precise_ = on;
+    core_.precise.setOn(on);
+    if (on && !stepListener_)
+        stepListener_ = core_.precise.addStepListener([this](const CalibrationStep* s) { onCalibrationStep(s); });
+}
+
+bool RemoteGuider::calibrating() const
+{
+    return precise_ && core_.precise.status().calib == PreciseStatus::Calib::Running;
+}
+
+QString RemoteGuider::mountName() const { return QString::fromStdString(interfaceName(state_.params->interfaceType)); }
+
+double RemoteGuider::lockX() const { return precise_ ? core_.session.lockX() : double(state_.referenceX); }
+double RemoteGuider::lockY() const { return precise_ ? core_.session.lockY() : double(state_.referenceY); }
+
+void RemoteGuider::onCalibrationStep(const CalibrationStep* s)
+{
+    if (s) {
+        publish(events_.calibrating(mountName(), phaseName(s->phase), s->step, s->dx, s->dy, s->star.x, s->star.y,
+                                    s->distance));
+        return;
+    }
+    if (log_)
+        log_->calibration(core_.precise.calibrationLog());
+    if (core_.precise.status().calib == PreciseStatus::Calib::Done) {
+        if (log_)
+            log_->setMountAxes(core_.precise.logAxes());
+        publish(events_.calibrationComplete(mountName()));
+        // Guiding on the star where the calibration left it.
+        if (request_.waitingForLock() && !acquirer_.looking())
+            acquirer_.begin(15, false);
+    } else {
+        publish(events_.calibrationFailed(QString::fromStdString(core_.precise.error())));
+        giveUpSettling("calibration failed: " + core_.precise.error());
+    }
+    publishState();
+}
+
+RpcReply RemoteGuider::setLockPosition(const QJsonValue& params)
+{
+    const RpcParams p(params, {"x", "y", "exact"});
+    const auto x = number(p["x"]);
+    const auto y = number(p["y"]);
+    if (!x || !y)
+        return RpcReply::invalidParams(QStringLiteral("expected lock position x, y params"));
+    bool exact = true;
+    if (p.has("exact")) {
+        const auto b = boolValue(p["exact"]);
+        if (!b)
+            return RpcReply::invalidParams(QStringLiteral("expected bool value for exact"));
+        exact = *b;
+    }
+    if (!(*x >= 0 && *x < Picture::width && *y >= 0 && *y < Picture::height))
+        return RpcReply::failed(QStringLiteral("lock position %1, %2 is outside the picture").arg(*x).arg(*y));
+    if (!exact) {
+        // The star nearest the position: the region placed there, its star measured.
+        if (guiding())
+            return RpcReply::failed(QStringLiteral("cannot move the lock to a star while guiding"));
+        core_.session.selectStar(int(std::lround(*x)), int(std::lround(*y)));
+        const PreciseStar& s = core_.precise.measureNow();
+        if (!s.found())
+            return RpcReply::failed(QStringLiteral("could not find a star near %1, %2").arg(*x).arg(*y));
+        core_.session.moveLock(s.x, s.y);
+        return RpcReply::ok(0);
+    }
+    core_.session.moveLock(*x, *y);
+    return RpcReply::ok(0);
+}
+
+RpcReply RemoteGuider::calibrationData()
+{
+    const auto stored = core_.precise.calibration();
+    if (!stored)
+        return RpcReply::ok(QJsonObject{{"calibrated", false}});
+    const Calibration& c = stored->calibration;
+    const double deg = 180.0 / M_PI;
+    auto angle = [deg](double a) { return phd::round3(std::remainder(a * deg, 360.0)); };
+    return RpcReply::ok(QJsonObject{
+        {"calibrated", core_.precise.calibrationValid()},
+        {"xAngle", angle(c.xAngle)},
+        {"xRate", phd::round3(c.xRate)},
+        {"xParity", c.raFlipped() ? "-" : "+"},
+        {"yAngle", angle(c.yAngle)},
+        {"yRate", phd::round3(c.yRate)},
+        {"yParity", c.decFlipped() ? "-" : "+"},
+    });
+}
+
+void RemoteGuider::registerPreciseMethods(JsonRpcDispatcher& d)
+{
+    d.add("clear_calibration", [this](const QJsonValue& params) {
+        const QJsonValue which = RpcParams(params, {"which"})["which"];
+        const QString w = which.isString() ? which.toString().toLower() : QStringLiteral("both");
+        if (w != QLatin1String("mount") && w != QLatin1String("ao") && w != QLatin1String("both"))
+            return RpcReply::invalidParams(QStringLiteral("expected which param: \"mount\", \"ao\" or \"both\""));
+        if (calibrating())
+            return RpcReply::failed(QStringLiteral("cannot clear the calibration while calibrating"));
+        if (w != QLatin1String("ao"))  // there is no AO
+            core_.precise.clearCalibration();
+        return RpcReply::ok(0);
+    });
+    d.add("flip_calibration", [this](const QJsonValue&) {
+        if (!core_.precise.calibration())
+            return RpcReply::failed(QStringLiteral("Not calibrated"));
+        core_.precise.flipCalibration();
+        return RpcReply::ok(0);
+    });
+    d.add("get_calibration_data", [this](const QJsonValue& params) {
+        const QJsonValue which = RpcParams(params, {"which"})["which"];
+        if (which.isString() && which.toString().compare(QLatin1String("Mount"), Qt::CaseInsensitive) != 0)
+            return RpcReply::failed(QStringLiteral("no AO: only the mount has a calibration"));
+        return calibrationData();
+    });
+    d.add("set_lock_position", [this](const QJsonValue& p) { return setLockPosition(p); });
 }

@@ -77,6 +77,8 @@ public:
     // The camera's own values of that frame (CaptureDriver::pictureValues),
     // laid out as the picture; nullptr when the camera gives none.
     const float* lastValues() const { return lastValues_ ? lastValues_->data() : nullptr; }
+    // Program clock, microseconds: when the exposure of that frame began.
+    int64_t frameExposedUs() const { return frameExposedUs_; }
 
 private:
     SharedState& state_;

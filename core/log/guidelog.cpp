@@ -123,8 +123,17 @@ void GuideLog::dither(double dx, double dy)
 {
     if (!inPeriod_ || !state_)
         return;
-    writeLine(formatted("INFO: DITHER by %.3f, %.3f, new lock pos = %.3f, %.3f", dx, dy, double(state_->referenceX),
-                        double(state_->referenceY)));
+    writeLine(formatted("INFO: DITHER by %.3f, %.3f, new lock pos = %.3f, %.3f", dx, dy, lockX(), lockY()));
+}
+
+void GuideLog::calibration(const std::vector<std::string>& lines)
+{
+    if (inPeriod_)
+        endPeriod();
+    writeBlank();
+    for (const std::string& line : lines)
+        writeLine(line);
+    writeBlank();
 }
 
 void GuideLog::settling(Settling change)
@@ -236,11 +245,13 @@ void GuideLog::beginPeriod()
     // The viewer counts rows as guided only with "guiding enabled"; the
     // angles say where the mount's axes lie in the picture, as the rows'
     // RA and DEC distances are reckoned.
+    const MountAxes axes = mountAxes_ ? *mountAxes_
+                                      : MountAxes{axisAngleDegrees(GuideAxis::Ra, p.invertRa != 0), rate(p.raSpeed),
+                                                  axisAngleDegrees(GuideAxis::Dec, p.invertDec != 0), rate(p.decSpeed)};
     writeLine(formatted("Mount = %s, connected, guiding %s, xAngle = %.1f, xRate = %.3f, yAngle = %.1f, yRate = %.3f",
                         interfaceName(p.interfaceType).c_str(),
-                        session_ && !session_->sendsCorrections ? "disabled" : "enabled",
-                        axisAngleDegrees(GuideAxis::Ra, p.invertRa != 0), rate(p.raSpeed),
-                        axisAngleDegrees(GuideAxis::Dec, p.invertDec != 0), rate(p.decSpeed)));
+                        session_ && !session_->sendsCorrections ? "disabled" : "enabled", axes.xAngle, axes.xRate,
+                        axes.yAngle, axes.yRate));
     writeLine(kColumns);
     inPeriod_ = true;
     periodStartUs_ = startUs;
@@ -257,9 +268,11 @@ void GuideLog::endPeriod()
 
 void GuideLog::writeLockPosition()
 {
-    writeLine(formatted("INFO: SET LOCK POSITION, new lock pos = %.3f, %.3f", double(state_->referenceX),
-                        double(state_->referenceY)));
+    writeLine(formatted("INFO: SET LOCK POSITION, new lock pos = %.3f, %.3f", lockX(), lockY()));
 }
+
+double GuideLog::lockX() const { return session_ ? session_->lockX() : double(state_->referenceX); }
+double GuideLog::lockY() const { return session_ ? session_->lockY() : double(state_->referenceY); }
 
 void GuideLog::writeRow(const CycleResult& c)
 {

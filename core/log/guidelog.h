@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class GuidingSession;
@@ -55,6 +56,16 @@ public:
     // A dither: the lock moved by (dx, dy) pixels. Call it once the lock has
     // moved (GuidingSession::moveLock): the line gives the new lock position.
     void dither(double dx, double dy);
+    // A calibration section (calibfile.h, calibrationLogLines), between
+    // guiding sections as PHD2 writes it.
+    void calibration(const std::vector<std::string>& lines);
+    // The mount's axes as a calibration measured them (degrees, px/s), for
+    // the Mount line of the guiding sections that follow; none: the
+    // settings' axes and speeds.
+    struct MountAxes {
+        double xAngle = 0, xRate = 0, yAngle = 0, yRate = 0;
+    };
+    void setMountAxes(std::optional<MountAxes> axes) { mountAxes_ = axes; }
 
     // Settling, as PHD2 marks it: PHD2 Log Viewer leaves the rows between
     // "Settling started" and its end out of its figures. A start announced
@@ -86,6 +97,9 @@ private:
     void endPeriod();
     void writeRow(const CycleResult& c);
     void writeLockPosition();
+    // The lock, in fractions of a pixel when the precise mode set one.
+    double lockX() const;
+    double lockY() const;
     void writeSettling(Settling change);
     void writeBlank();
     void writeLine(std::string line);
@@ -100,6 +114,7 @@ private:
     SharedState* state_ = nullptr;
     int listener_ = 0;
 
+    std::optional<MountAxes> mountAxes_;
     bool inPeriod_ = false;     // a "Guiding Begins" section is open
     int64_t periodStartUs_ = 0;
     int frame_ = 0;

@@ -34,6 +34,13 @@ GuideStepFigures guideStepFigures(const CycleResult& c, const tparam& params)
     f.dy = double(-int64_t(c.dy));
     f.raDistance = mountDistance(c.dx, params.invertRa != 0);
     f.decDistance = mountDistance(c.dy, params.invertDec != 0);
+    if (c.precise) {
+        // Fractions of a pixel, along the calibrated axes.
+        f.dx = -c.precise->errX;
+        f.dy = -c.precise->errY;
+        f.raDistance = c.precise->raDistance;
+        f.decDistance = c.precise->decDistance;
+    }
     const AxisFigures ra = sentOn(c, GuideAxis::Ra);
     const AxisFigures dec = sentOn(c, GuideAxis::Dec);
     f.raMs = ra.ms;

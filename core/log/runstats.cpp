@@ -46,11 +46,23 @@ std::string cycleJson(const CycleResult& c, double tSeconds)
         return intOrNull(timed, timed ? p->signedMs() : 0);
     };
     std::string s = "{\"t_s\":" + number3(tSeconds);
-    s += ",\"dx\":" + std::to_string(c.dx);
-    s += ",\"dy\":" + std::to_string(c.dy);
+    // The precise mode's errors in fractions of a pixel, the design's whole.
+    s += ",\"dx\":" + (c.precise ? number3(c.precise->errX) : std::to_string(c.dx));
+    s += ",\"dy\":" + (c.precise ? number3(c.precise->errY) : std::to_string(c.dy));
     s += ",\"population\":" + std::to_string(c.measurement.population);
-    s += ",\"ad_count\":" + intOrNull(c.sent, c.correction.ra.count);
-    s += ",\"dec_count\":" + intOrNull(c.sent, c.correction.dec.count);
+    if (c.precise) {
+        // The precise mode has counts only on the relay box.
+        auto counts = [&c](GuideAxis axis) {
+            const std::optional<SentPulse>& p = c.pulses.of(axis);
+            const bool relay = p && p->unit == SentPulse::Unit::RelayCounts;
+            return intOrNull(relay, relay ? p->length : 0);
+        };
+        s += ",\"ad_count\":" + counts(GuideAxis::Ra);
+        s += ",\"dec_count\":" + counts(GuideAxis::Dec);
+    } else {
+        s += ",\"ad_count\":" + intOrNull(c.sent, c.correction.ra.count);
+        s += ",\"dec_count\":" + intOrNull(c.sent, c.correction.dec.count);
+    }
     s += ",\"ad_ms\":" + timedMs(GuideAxis::Ra);
     s += ",\"dec_ms\":" + timedMs(GuideAxis::Dec);
     s += c.measurement.gated ? ",\"dropped\":true}" : ",\"dropped\":false}";
@@ -70,9 +82,11 @@ void GuideRunStats::Window::add(const CycleResult& c)
         mean += d / n;
         sq += d * (x - mean);
     };
-    step(double(c.dx), meanX, sqX);
-    step(double(c.dy), meanY, sqY);
-    maxAbs = std::max<int64_t>({maxAbs, std::llabs(c.dx), std::llabs(c.dy)});
+    const double ex = c.precise ? c.precise->errX : double(c.dx);
+    const double ey = c.precise ? c.precise->errY : double(c.dy);
+    step(ex, meanX, sqX);
+    step(ey, meanY, sqY);
+    maxAbs = std::max({maxAbs, std::fabs(ex), std::fabs(ey)});
 }
 
 void GuideRunStats::add(const CycleResult& c, double tSeconds)
@@ -95,7 +109,7 @@ GuideRunSummary GuideRunStats::summary() const
         s.rmsY = std::sqrt(w.sqY / w.used);
         s.meanX = w.meanX;
         s.meanY = w.meanY;
-        s.maxAbs = double(w.maxAbs);
+        s.maxAbs = w.maxAbs;
     }
     return s;
 }

@@ -58,7 +58,7 @@ private:
         int dropped = 0;
         double meanX = 0, sqX = 0;  // running mean and sum of squared deviations
         double meanY = 0, sqY = 0;
-        int64_t maxAbs = 0;
+        double maxAbs = 0;
         void add(const CycleResult& c);
     };
     Window all_;

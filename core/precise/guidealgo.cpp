@@ -77,7 +77,7 @@ GuideStep PreciseGuider::step(PointPx star, PointPx lock)
     GuideStep g;
     g.offset = {star.x - lock.x, star.y - lock.y};
     const PointPx m = calibration.toMount(g.offset);
-    const auto axis = [](AxisPulse& a, double distance, double guide, double rate, int maxMs, Direction positive,
+    const auto axis = [](PreciseAxisPulse& a, double distance, double guide, double rate, int maxMs, Direction positive,
                          Direction negative) {
         a.distance = distance;
         a.guide = guide;

@@ -50,7 +50,7 @@ private:
 };
 
 // One axis's correction.
-struct AxisPulse {
+struct PreciseAxisPulse {
     double distance = 0;  // px along the axis (positive: West, or South, corrects it)
     double guide = 0;     // what the algorithm made of it
     Direction direction = Direction::West;
@@ -61,8 +61,8 @@ struct AxisPulse {
 
 struct GuideStep {
     PointPx offset;       // star minus lock, camera px
-    AxisPulse ra;
-    AxisPulse dec;
+    PreciseAxisPulse ra;
+    PreciseAxisPulse dec;
 };
 
 class PreciseGuider {

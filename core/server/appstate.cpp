@@ -10,6 +10,7 @@ const char* appStateName(AppState s)
     case AppState::Guiding: return "Guiding";
     case AppState::LostLock: return "LostLock";
     case AppState::Paused: return "Paused";
+    case AppState::Calibrating: return "Calibrating";
     }
     return "Stopped";
 }
@@ -18,6 +19,8 @@ AppState deriveAppState(const AppStateInputs& in)
 {
     if (!in.capturing)
         return AppState::Stopped;
+    if (in.calibrating)
+        return AppState::Calibrating;
     if (in.tracking)
         return in.starLost ? AppState::LostLock : AppState::Guiding;
     if (in.paused)

@@ -2,9 +2,9 @@
 // worked out from what the guider is doing.
 #pragma once
 
-enum class AppState { Stopped, Looping, Selected, Guiding, LostLock, Paused };
+enum class AppState { Stopped, Looping, Selected, Guiding, LostLock, Paused, Calibrating };
 
-// "Stopped", "Looping", "Selected", "Guiding", "LostLock", "Paused".
+// "Stopped", "Looping", "Selected", "Guiding", "LostLock", "Paused", "Calibrating".
 const char* appStateName(AppState s);
 
 struct AppStateInputs {
@@ -13,6 +13,7 @@ struct AppStateInputs {
     bool paused = false;        // tracking suspended with its lock kept
     bool starSelected = false;  // the region was placed on a star
     bool starLost = false;      // the tracking gate dropped the last frame
+    bool calibrating = false;   // the precise mode calibrates the mount
 };
 
 // Without capture nothing else counts; then tracking (lost or not), the

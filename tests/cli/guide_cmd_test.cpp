@@ -167,3 +167,46 @@ TEST(GuideCommand, TakesAPhotoSeriesWhileGuiding)
     }
     EXPECT_GE(shots, 4);  // one a second from the start, for about five seconds
 }
+
+TEST(GuideCommand, PreciseCalibratesOnceThenReusesTheCalibration)
+{
+    TempDir dir;
+    // The mount three times faster than the settings say: a short calibration.
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=none", "QUORVEL_SKY=seed=2,angle=35,rate=3"};
+    RunResult r = runQuorvel({"guide", "--precise", "--seconds", "3", "--log", "p.log"}, dir.path(), env, 150000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<QJsonObject> lines = jsonLines(r.out);
+    std::vector<std::string> phases;
+    size_t i = 0;
+    for (; i < lines.size() && lines[i].contains("calibration"); ++i) {
+        const std::string phase = lines[i].value("calibration").toString().toStdString();
+        if (phases.empty() || phases.back() != phase)
+            phases.push_back(phase);
+        EXPECT_TRUE(lines[i].value("x").isDouble() && lines[i].value("y").isDouble()) << i;
+    }
+    EXPECT_EQ(phases, (std::vector<std::string>{"West", "East", "Backlash", "North", "South"}));
+    ASSERT_LT(i, lines.size()) << r.out;
+    const QJsonObject done = lines[i];
+    EXPECT_TRUE(done.value("calibrated").toBool()) << r.out;
+    EXPECT_NEAR(done.value("angle_deg").toDouble(), 35, 3);
+    EXPECT_FALSE(done.value("ra_flipped").toBool());
+    EXPECT_FALSE(done.value("dec_flipped").toBool());
+    EXPECT_GT(done.value("ra_rate_px_s").toDouble(), 10);
+    ASSERT_GT(lines.size(), i + 2);
+    EXPECT_TRUE(lines[i + 1].contains("t_s"));
+    EXPECT_TRUE(lines.back().value("summary").toBool());
+    const std::string log = readFile(dir.file("p.log"));
+    EXPECT_NE(log.find("\nCalibration Begins at "), std::string::npos);
+    EXPECT_NE(log.find("\nCalibration complete"), std::string::npos);
+
+    // Again: the saved calibration fits, guiding starts at once; --calibrate
+    // without --precise is refused.
+    r = runQuorvel({"guide", "--precise", "--seconds", "2"}, dir.path(), env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    lines = jsonLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.front().contains("t_s")) << r.out;
+    r = runQuorvel({"guide", "--calibrate"}, dir.path(), env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("--calibrate goes with --precise"), std::string::npos) << r.err;
+}

@@ -137,7 +137,7 @@ double siderealHours()
 // How 2-second pulses moved the star at full resolution, and the inversions
 // a user would tick from them: the guider pulses West for a star right of
 // its lock and South for one below it.
-struct Calibration {
+struct PulseMoves {
     bool done = false;
     double eastDx = 0, eastDy = 0, northDx = 0, northDy = 0;
     double westBack = 0, southBack = 0;  // off the start after the opposite pulse
@@ -234,7 +234,7 @@ protected:
         return starAfterNow(near);
     }
 
-    static const Calibration& calibrate()
+    static const PulseMoves& calibrate()
     {
         if (calibration.done)
             return calibration;
@@ -261,7 +261,7 @@ protected:
     static inline std::unique_ptr<IndiCamera> camera;
     static inline std::unique_ptr<CoreRig> rig;  // whose channel the mount announces on
     static inline std::unique_ptr<IndiMountOutput> mount;
-    static inline Calibration calibration;
+    static inline PulseMoves calibration;
 };
 
 }  // namespace
@@ -329,7 +329,7 @@ TEST_F(IndiBench, FramesShowTheStarsAndTheWindowsCentreTheOneTheyAreOn)
 
 TEST_F(IndiBench, ATimedPulseMovesTheStarByTheGuideRateAlongItsAxis)
 {
-    const Calibration& c = calibrate();
+    const PulseMoves& c = calibrate();
     ASSERT_TRUE(c.done) << "the star was lost during the pulses";
     EXPECT_NEAR(std::fabs(c.eastDx), kTwoSecondPulsePx, 2.5);
     EXPECT_NEAR(c.eastDy, 0, 1.5);
@@ -341,7 +341,7 @@ TEST_F(IndiBench, ATimedPulseMovesTheStarByTheGuideRateAlongItsAxis)
 
 TEST_F(IndiBench, ASlewButtonMovesTheMountWhileHeldAndStopsItOnRelease)
 {
-    const Calibration& c = calibrate();
+    const PulseMoves& c = calibrate();
     ASSERT_TRUE(c.done);
     ASSERT_TRUE(setProperties("'" + kScope + ".TELESCOPE_SLEW_RATE.1x=On'"));  // sidereal, 12.6 px/s
     std::vector<std::string> motions;
@@ -378,7 +378,7 @@ TEST_F(IndiBench, ASlewButtonMovesTheMountWhileHeldAndStopsItOnRelease)
 
 TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
 {
-    const Calibration& c = calibrate();
+    const PulseMoves& c = calibrate();
     ASSERT_TRUE(c.done);
     ASSERT_TRUE(camera->setControl("exposure", 200).ok);
     const auto star = windowOnGuideStar(Framing::Window);
@@ -469,7 +469,7 @@ TEST_F(IndiBench, TheGuiderBringsADisplacedStarBackThroughTheIndiMount)
 // star) and the INDI mount: the star is held and the log names the mount.
 TEST_F(IndiBench, QuorvelGuideHoldsTheStarOnTheIndiCameraAndMount)
 {
-    const Calibration& c = calibrate();
+    const PulseMoves& c = calibrate();
     ASSERT_TRUE(c.done);
     camera->disconnect();  // the command takes the camera over
     TempDir dir;
