@@ -13,6 +13,7 @@ GuiderCore::GuiderCore(SharedState& s, PulseTimerPort& timer)
       pulses(channel, s.clock, timer),
       mount(s, channel, pulses),
       session(s, mount),
+      precise(s, session, mount, acquisition),
       acquisition(s, session, [this] { return scanCaptureDrivers(); })
 {
     mount.setOutput(IndiMount, &indiMount);

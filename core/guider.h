@@ -13,6 +13,7 @@
 #include "core/guide/pulsemachine.h"
 #include "core/indi/indiconnection.h"
 #include "core/indi/indimount.h"
+#include "core/precise/precisemode.h"
 #include "core/serial/serialline.h"
 #include "core/session.h"
 
@@ -38,5 +39,6 @@ public:
     PulseMachine pulses;
     MountControl mount;
     GuidingSession session;
+    PreciseMode precise;          // the precise mode, off unless asked for
     AcquisitionLoop acquisition;  // last: its camera goes first, while the rest still stands
 };
