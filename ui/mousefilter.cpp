@@ -34,9 +34,25 @@ bool MouseFilter::eventFilter(QObject* watched, QEvent* event)
         (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
          type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove))
         return false;
+    // While a menu is open (the video's own, over the video), the mouse is
+    // the menu's.
+    if (QApplication::activePopupWidget())
+        return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    const QPoint v = video_->mapFromGlobal(mouse->globalPosition().toPoint());
-    if (!(v.x() > 0 && v.x() < 320 && v.y() > 0 && v.y() < 240 && hooks_.captureRunning()))
+    const QPoint global = mouse->globalPosition().toPoint();
+    const QPoint v = video_->mapFromGlobal(global);
+    const bool overVideo = v.x() > 0 && v.x() < 320 && v.y() > 0 && v.y() < 240;
+    // The right button over the shown video is the menu's: the press is
+    // kept from every widget, the release opens the menu (opened on the
+    // press, the menu would take that release as a choice of the item under
+    // the pointer).
+    if (overVideo && !dragging_ && video_->isVisible() && hooks_.contextMenu &&
+        mouse->button() == Qt::RightButton) {
+        if (type == QEvent::MouseButtonRelease)
+            hooks_.contextMenu(global);
+        return true;
+    }
+    if (!(overVideo && hooks_.captureRunning()))
         return false;
 
     const bool left = mouse->button() == Qt::LeftButton;

@@ -4,7 +4,9 @@
 // the pointer (centred on it) until a left release inside the video; the
 // video and the raw region are shown again at once.
 // The release of a slew button held down always reaches the button, so that
-// its stop goes out.
+// its stop goes out. The right button over the shown video, when no drag is
+// under way, opens the video's menu on its release, whether capture runs or
+// not; it never moves the region. While a menu is open the mouse is the menu's.
 #pragma once
 
 #include <QObject>
@@ -22,6 +24,7 @@ public:
         std::function<void(QPoint video)> placeRegion;  // centre on this video position
         std::function<void()> livePreview;
         std::function<bool()> slewButtonHeld;
+        std::function<void(QPoint global)> contextMenu;  // the video's menu, at this screen position
     };
     // video: the capture window, whose pixels are the video's coordinates.
     MouseFilter(QWidget* video, Hooks hooks, QObject* parent = nullptr);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
@@ -25,6 +26,7 @@
 #include "ui/controls.h"
 #include "ui/messagebox_qt.h"
 #include "ui/mousefilter.h"
+#include "ui/precisewin.h"
 #include "ui/selectwin.h"
 #include "ui/serverhost.h"
 #include "ui/zoomwin.h"
@@ -159,10 +161,55 @@ RavozuzWindow::RavozuzWindow(SharedState& state, GuiderCore& core)
     hooks.slewButtonHeld = [this] {
         return std::any_of(slewButtons.begin(), slewButtons.end(), [](TpButton* b) { return b->held(); });
     };
+    hooks.contextMenu = [this](QPoint global) { OpenVideoMenu(global); };
     mouseFilter = new MouseFilter(captureView, hooks, this);
     mouseFilter->install();
     zoomWindow = new tzoomwin(state_, core_, drawing_, this);
     captureView->raise();  // over the top of the analysis panel
+    buildVideoMenu();
+}
+
+void RavozuzWindow::buildVideoMenu()
+{
+    videoMenu = new QMenu(this);
+    preciseAction = videoMenu->addAction(QStringLiteral("Guidage précis"));
+    preciseAction->setCheckable(true);
+    calibrateAction = videoMenu->addAction(QStringLiteral("Calibrer"));
+    videoMenu->addSeparator();
+    flipAction = videoMenu->addAction(QStringLiteral("Inverser la calibration (retournement au méridien)"));
+    forgetAction = videoMenu->addAction(QStringLiteral("Oublier la calibration"));
+    connect(preciseAction, &QAction::triggered, this, &RavozuzWindow::PreciseToggled);
+    connect(calibrateAction, &QAction::triggered, this, &RavozuzWindow::Calibrate);
+    connect(flipAction, &QAction::triggered, this, [this] { core_.precise.flipCalibration(); });
+    connect(forgetAction, &QAction::triggered, this, [this] { core_.precise.clearCalibration(); });
+    // The check mark says what the mode is now, whoever switched it.
+    connect(videoMenu, &QMenu::aboutToShow, this, [this] { preciseAction->setChecked(core_.precise.on()); });
+
+    // The tool window to the right of the main window, within the screen.
+    preciseWindow = new TPrecisewin(core_.precise, drawing_, this);
+    QSize screen(1024, 768);
+    if (QScreen* sc = QGuiApplication::primaryScreen())
+        screen = sc->size();
+    preciseWindow->move(std::max(0, std::min(state_.mainX + clientWidth + 12, screen.width() - preciseWindow->width())),
+                        std::max(0, state_.mainY));
+}
+
+void RavozuzWindow::OpenVideoMenu(QPoint global)
+{
+    videoMenu->popup(global);
+}
+
+void RavozuzWindow::PreciseToggled(bool on)
+{
+    core_.precise.setOn(on);
+    takeFocus();
+}
+
+void RavozuzWindow::Calibrate()
+{
+    if (!core_.precise.calibrate())
+        showMessageBox(QStringLiteral("ERREUR"), QString::fromStdString(core_.precise.status().errorFr));
+    takeFocus();
 }
 
 RavozuzWindow::~RavozuzWindow()

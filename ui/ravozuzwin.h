@@ -23,6 +23,9 @@ class CaptureView;
 class GuiderCore;
 class MountControl;
 class MouseFilter;
+class QAction;
+class QMenu;
+class TPrecisewin;
 class tzoomwin;
 
 // A slew button: moves the mount while it is held down. What each output
@@ -91,6 +94,22 @@ public:
 
     CaptureView* captureView = nullptr;
     MouseFilter* mouseFilter = nullptr;
+    // The video's menu (a right press on the video): the precise mode's
+    // commands, forwarded to it; the design's controls stay as they are.
+    QMenu* videoMenu = nullptr;
+    QAction* preciseAction = nullptr;     // "Guidage précis", checked while the mode is on
+    QAction* calibrateAction = nullptr;   // "Calibrer"
+    QAction* flipAction = nullptr;        // "Inverser la calibration (retournement au méridien)"
+    QAction* forgetAction = nullptr;      // "Oublier la calibration"
+    // The "Guidage précis" window, hidden until the mode is switched on or a
+    // calibration starts.
+    TPrecisewin* preciseWindow = nullptr;
+    // The video's menu opened at this screen position, as a right press on
+    // the video opens it.
+    void OpenVideoMenu(QPoint global);
+    // Commands of the video's menu.
+    void PreciseToggled(bool on);
+    void Calibrate();
     LoopTimer loop;
     std::array<TpButton*, 4> slewButtons{};
 
@@ -113,6 +132,7 @@ private:
     void releaseSlewButtons();
     // What the window does with each tick of the loop.
     void showTick(const AcquisitionLoop::Tick& t);
+    void buildVideoMenu();
 
     SharedState& state_;
     GuiderCore& core_;

@@ -149,7 +149,9 @@ bool PreciseMode::measure(const PixelView& picture)
         readValueRegion(values, picture.width, picture.height, state_.regionX, state_.regionY, region_);
     } else {
         readGreyRegion(picture, state_.regionX, state_.regionY, region_);
-        threshold = state_.detectionThreshold;
+        // The threshold the design's measurement takes next: learned from
+        // the last peak (or the manual one), never the 0 of a first cycle.
+        threshold = chooseThreshold(state_.manualThresholdOn, state_.manualThreshold, state_.peakLevel);
     }
     star_ = finder.measure(region_, threshold, state_.clock.nowMs());
     return star_.found();
