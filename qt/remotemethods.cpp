@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/guider.h"
@@ -332,12 +333,31 @@ RpcReply RemoteGuider::dither(const QJsonValue& params)
     if (request_.busy())
         return RpcReply::failed(QStringLiteral("cannot initiate dither while a settle is in progress"));
 
-    const DitherTarget t = ditherLock(state_.referenceX, state_.referenceY, state_.regionX, state_.regionY,
-                                      *amount, raOnly, uniform_);
-    core_.session.moveLock(t.lockX, t.lockY);
+    double dx = 0, dy = 0;
+    if (core_.precise.on() && core_.precise.status().calibrated) {
+        // Along the calibrated axes, in fractions of a pixel, as PHD2
+        // dithers: a random move of at most the amount on each mount axis,
+        // the lock kept 10 to 90 pixels inside the region.
+        const double size = std::isfinite(*amount) ? std::min(std::fabs(*amount), 100.0) : 0.0;
+        const double ra = size * (2 * uniform_() - 1);
+        const double dec = raOnly ? 0.0 : size * (2 * uniform_() - 1);
+        const PointPx offset = core_.precise.ditherOffset(ra, dec, raOnly);
+        const double x0 = core_.session.lockX(), y0 = core_.session.lockY();
+        const double x = std::clamp(x0 + offset.x, state_.regionX + 10.0, state_.regionX + 90.0);
+        const double y = std::clamp(y0 + offset.y, state_.regionY + 10.0, state_.regionY + 90.0);
+        core_.session.moveLock(x, y);
+        dx = x - x0;
+        dy = y - y0;
+    } else {
+        const DitherTarget t = ditherLock(state_.referenceX, state_.referenceY, state_.regionX, state_.regionY,
+                                          *amount, raOnly, uniform_);
+        core_.session.moveLock(t.lockX, t.lockY);
+        dx = t.dx;
+        dy = t.dy;
+    }
     if (log_)
-        log_->dither(t.dx, t.dy);
-    publish(events_.guidingDithered(t.dx, t.dy));
+        log_->dither(dx, dy);
+    publish(events_.guidingDithered(dx, dy));
     beginSettling(*settle);
     return RpcReply::ok(0);
 }

@@ -99,6 +99,15 @@ TEST(PreciseServer, GuideCalibratesFirstThenTheCalibrationMethods)
     EXPECT_NEAR(c.call("get_lock_position").toArray()[0].toDouble(), lock[0].toDouble() + 0.25, 1e-9);
     EXPECT_NEAR(c.next("LockPositionSet").value("X").toDouble(), lock[0].toDouble() + 0.25, 1e-9);
 
+    // A dither along the calibrated axes, in fractions of a pixel, settled.
+    c.next("GuideStep", tick);
+    c.call("dither", QJsonArray{2, false, QJsonObject{{"pixels", 1.5}, {"time", 2}, {"timeout", 60}}});
+    const QJsonObject dithered = c.next("GuidingDithered");
+    const double ddx = dithered.value("dx").toDouble(), ddy = dithered.value("dy").toDouble();
+    EXPECT_TRUE(ddx != std::round(ddx) || ddy != std::round(ddy)) << "along the turned axes, not whole pixels";
+    EXPECT_LE(std::hypot(ddx, ddy), 2 * std::sqrt(2.0) + 1e-9);
+    EXPECT_EQ(c.next("SettleDone", tick, 1000).value("Status").toInt(-1), 0);
+
     EXPECT_EQ(c.call("clear_calibration", QJsonObject{{"which", "mount"}}).toInt(-1), 0);
     EXPECT_FALSE(c.call("get_calibrated").toBool());
     EXPECT_TRUE(c.answer("clear_calibration", QJsonObject{{"which", "scope"}}).contains("error"));
