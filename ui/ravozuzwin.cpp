@@ -185,13 +185,14 @@ void RavozuzWindow::buildVideoMenu()
     // The check mark says what the mode is now, whoever switched it.
     connect(videoMenu, &QMenu::aboutToShow, this, [this] { preciseAction->setChecked(core_.precise.on()); });
 
-    // The tool window to the right of the main window, within the screen.
+    // The tool window below the main window (the energy graph takes its
+    // right), within the screen.
     preciseWindow = new TPrecisewin(core_.precise, drawing_, this);
     QSize screen(1024, 768);
     if (QScreen* sc = QGuiApplication::primaryScreen())
         screen = sc->size();
-    preciseWindow->move(std::max(0, std::min(state_.mainX + clientWidth + 12, screen.width() - preciseWindow->width())),
-                        std::max(0, state_.mainY));
+    preciseWindow->move(std::max(0, std::min(state_.mainX, screen.width() - preciseWindow->width())),
+                        std::max(0, std::min(state_.mainY + clientHeight + 30, screen.height() - preciseWindow->height())));
 }
 
 void RavozuzWindow::OpenVideoMenu(QPoint global)
