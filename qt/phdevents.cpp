@@ -39,21 +39,17 @@ QJsonObject PhdEvents::appState(AppState s) const
     return e;
 }
 
-QJsonObject PhdEvents::lockPositionSet(double x, double y) const
+QJsonObject PhdEvents::pair(const char* name, const char* xKey, double x, const char* yKey, double y) const
 {
-    QJsonObject e = event("LockPositionSet");
-    e.insert(QStringLiteral("X"), x);
-    e.insert(QStringLiteral("Y"), y);
+    QJsonObject e = event(name);
+    e.insert(QString::fromLatin1(xKey), x);
+    e.insert(QString::fromLatin1(yKey), y);
     return e;
 }
 
-QJsonObject PhdEvents::starSelected(double x, double y) const
-{
-    QJsonObject e = event("StarSelected");
-    e.insert(QStringLiteral("X"), x);
-    e.insert(QStringLiteral("Y"), y);
-    return e;
-}
+QJsonObject PhdEvents::lockPositionSet(double x, double y) const { return pair("LockPositionSet", "X", x, "Y", y); }
+
+QJsonObject PhdEvents::starSelected(double x, double y) const { return pair("StarSelected", "X", x, "Y", y); }
 
 QJsonObject PhdEvents::loopingExposures(int frame) const
 {
@@ -123,13 +119,7 @@ QJsonObject PhdEvents::settleDone(const SettleOutcome& o) const
     return e;
 }
 
-QJsonObject PhdEvents::guidingDithered(double dx, double dy) const
-{
-    QJsonObject e = event("GuidingDithered");
-    e.insert(QStringLiteral("dx"), dx);
-    e.insert(QStringLiteral("dy"), dy);
-    return e;
-}
+QJsonObject PhdEvents::guidingDithered(double dx, double dy) const { return pair("GuidingDithered", "dx", dx, "dy", dy); }
 
 QJsonObject PhdEvents::alert(const QString& message) const
 {

@@ -39,5 +39,8 @@ public:
     QJsonObject alert(const QString& message) const;  // an error
 
 private:
+    // An event with two numbers (a position, an offset).
+    QJsonObject pair(const char* name, const char* xKey, double x, const char* yKey, double y) const;
+
     QString host_;
 };

@@ -12,6 +12,16 @@
 namespace {
 
 constexpr int kN = PreciseRegion::size;
+
+// Calls visit(q, qx, qy) for pixel p and its eight neighbours inside the region.
+template <class Visit>
+inline void forNeighbourhood(int p, Visit&& visit)
+{
+    const int px = p % kN, py = p / kN;
+    for (int qy = std::max(py - 1, 0); qy <= std::min(py + 1, kN - 1); ++qy)
+        for (int qx = std::max(px - 1, 0); qx <= std::min(px + 1, kN - 1); ++qx)
+            visit(qy * kN + qx, qx, qy);
+}
 constexpr int kBorder = 4 * kN - 4;
 constexpr double kNoiseSigmas = 3.0;
 constexpr double kAutoFraction = 0.25;  // automatic threshold: this far from the background to the peak
@@ -246,19 +256,10 @@ PreciseStar PreciseStarFinder::measure(const PreciseRegion& region, std::optiona
         edge = edge || px == 0 || py == 0 || px == kN - 1 || py == kN - 1;
         if (count > kMaxPixels)
             break;
-        for (int dy = -1; dy <= 1; ++dy) {
-            const int qy = py + dy;
-            if (qy < 0 || qy >= kN)
-                continue;
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int qx = px + dx;
-                if (qx < 0 || qx >= kN)
-                    continue;
-                const int q = qy * kN + qx;
-                if (!mark_[std::size_t(q)] && v[q] > thr)
-                    markPixel(q);
-            }
-        }
+        forNeighbourhood(p, [&](int q, int, int) {
+            if (!mark_[std::size_t(q)] && v[q] > thr)
+                markPixel(q);
+        });
     }
     s.population = count;
     if (count < kMinPixels) {
@@ -295,27 +296,15 @@ PreciseStar PreciseStarFinder::measure(const PreciseRegion& region, std::optiona
     while (!stack_.empty()) {
         const int p = stack_.back();
         stack_.pop_back();
-        const int px = p % kN, py = p / kN;
         const double w = double(v[p]) - bg;
         sw += w;
-        sx += w * px;
-        sy += w * py;
-        for (int dy = -1; dy <= 1; ++dy) {
-            const int qy = py + dy;
-            if (qy < 0 || qy >= kN)
-                continue;
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int qx = px + dx;
-                if (qx < 0 || qx >= kN)
-                    continue;
-                const int q = qy * kN + qx;
-                if (mark_[std::size_t(q)] || !(v[q] > low))
-                    continue;
-                if ((qx - bx) * (qx - bx) + (qy - by) * (qy - by) > reach2)
-                    continue;
+        sx += w * (p % kN);
+        sy += w * (p / kN);
+        forNeighbourhood(p, [&](int q, int qx, int qy) {
+            if (!mark_[std::size_t(q)] && v[q] > low &&
+                (qx - bx) * (qx - bx) + (qy - by) * (qy - by) <= reach2)
                 markPixel(q);
-            }
-        }
+        });
     }
     if (!(sw > 0)) {
         s.loss = StarLoss::TooFewPixels;
