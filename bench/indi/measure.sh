@@ -13,7 +13,8 @@
 #     SIM_ROTATION = $MEASURE_ROTATION degrees (default 60: the simulator's
 #     rows lie along DEC at 0, so at 60 RA lies 30 degrees off the rows);
 #   - the camera and the sky's axes found first: a 2 x 2 binned frame, a West
-#     pulse, a North pulse, back East and South (the angle and parity printed);
+#     pulse, a North pulse, back East and South (the angle and parity printed),
+#     then the camera back to 1 x 1: Quorvel's window does the 2 x 2 binning;
 #   - drift: the mount tracks at a custom rate +0.1"/s in RA and +0.05"/s in
 #     DEC off sidereal; pe: the CCD Simulator's periodic error SIM_PEMAX 10"
 #     over SIM_PEPERIOD 60 s;
@@ -150,6 +151,11 @@ de = par * (-dx * math.sin(ang) + dy * math.cos(ang)) * scale
 print(json.dumps({'seconds': round(t1 - t0, 1), 'ra_arcsec_s': round(ra / (t1 - t0), 3), 'dec_arcsec_s': round(de / (t1 - t0), 3)}))
 EOF
 
+# Quorvel bins 2 x 2 itself ("320 x 240 window, 2 x 2 binning"): the camera
+# goes back to full resolution, or the star would be binned twice (4.77"/px,
+# a star of one or two pixels).
+set_ "$CCD.CCD_BINNING.HOR_BIN;VER_BIN=1;1"
+indi_eval -t 10 -w "\"$CCD.CCD_BINNING.HOR_BIN\" == 1" >/dev/null || die "could not unbin the camera"
 # Every frame saved in frames/ and sent to the client.
 set_ "$CCD.UPLOAD_SETTINGS.UPLOAD_DIR;UPLOAD_PREFIX=$out/frames;FRAME_XXX"
 set_ "$CCD.UPLOAD_MODE.UPLOAD_BOTH=On"
@@ -260,8 +266,8 @@ r.update(spread)
 r.update({'from_s': round(t0 - t_start, 1), 'to_s': round(t_end - t_start, 1), 'guiding_from_s': round(t_guide - t_start, 1),
           'camera_angle_deg': axes['angle_deg'], 'probe_angle_deg': axes['measured_line_deg'], 'axes_between_deg': axes['axes_between_deg'],
           'unguided': unguided, 'quorvel_status': int(sys.argv[14]), 'windows': int(sys.argv[15])})
-if spread.get('binning') != [2]:
-    r['warning'] = 'the saved frames are not all 2 x 2 binned: not the 2.38"/px bench (positions scaled by each frame\'s SCALE)'
+if spread.get('binning') != [1]:
+    r['warning'] = 'the camera binned some frames itself: Quorvel binned them again, not the 2.38"/px bench'
 if calibrated:
     r['calibration'] = calibrated
 if summary:
