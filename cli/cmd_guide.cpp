@@ -25,6 +25,7 @@
 #include "core/log/runstats.h"
 #include "core/photo/photoseries.h"
 #include "core/precise/precisemode.h"
+#include "core/server/exposure.h"
 #include "core/settings/paramsfile.h"
 #include "core/state.h"
 #include "plot/guideplot.h"
@@ -35,10 +36,11 @@
 namespace {
 
 const char* const kUsage =
-    "quorvel guide [--seconds N] [--source I] [--format F] [--log FILE] [--unguided] "
+    "quorvel guide [--seconds N] [--source I] [--format F] [--exposure MS] [--log FILE] [--unguided] "
     "[--photo BASE --photo-every SECONDS] [--plot FILE] [--precise [--calibrate]]   guide without a display on camera entry I (default 0; the "
     "simulated sky without a camera), in its format F as \"Format\" lists them, for N "
-    "seconds (default 60) with the settings of qv185.dat here; one JSON line per measurement cycle, then "
+    "seconds (default 60) with the settings of qv185.dat here; --exposure: a camera's own exposure in ms "
+    "(an INDI camera; one of PHD2's durations within its limits); one JSON line per measurement cycle, then "
     "a summary; --plot: the graph of the run in FILE (.png or .svg) at its end; --precise: guide in "
     "fractions of a pixel with a calibrated mount, calibrating first when the saved calibration does not fit "
     "(--calibrate: always), one JSON line per calibration step";
@@ -47,6 +49,7 @@ struct Options {
     int seconds = 60;
     int source = 0;
     std::optional<int> format;
+    std::optional<int> exposureMs;
     std::string log;
     bool unguided = false;
     std::string photoBase;
@@ -75,7 +78,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool valued = a == "--seconds" || a == "--source" || a == "--log" || a == "--photo" ||
-                            a == "--photo-every" || a == "--format" || a == "--plot";
+                            a == "--photo-every" || a == "--format" || a == "--plot" || a == "--exposure";
         if (valued && i + 1 >= args.size())
             return a + " needs a value";
         if (a == "--seconds") {
@@ -93,6 +96,11 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
             if (!v)
                 return "--format takes the number of a format (0 the first), not '" + args[i] + "'";
             o.format = *v;
+        } else if (a == "--exposure") {
+            const auto v = parseInt(args[++i], 1, 3600 * 1000);
+            if (!v)
+                return "--exposure takes a whole number of milliseconds from 1 to 3600000, not '" + args[i] + "'";
+            o.exposureMs = *v;
         } else if (a == "--log") {
             o.log = args[++i];
             if (o.log.empty())
@@ -187,6 +195,14 @@ int runGuide(const std::vector<std::string>& args)
         if (!formatted.ok) {
             std::fprintf(stderr, "quorvel guide: format %d of entry %d: %s\n", *o.format, o.source,
                          formatted.error.c_str());
+            return 1;
+        }
+    }
+
+    if (o.exposureMs) {
+        const CaptureStatus exposed = setCameraExposure(core.acquisition.connected(), *o.exposureMs);
+        if (!exposed.ok) {
+            std::fprintf(stderr, "quorvel guide: exposure of entry %d: %s\n", o.source, exposed.error.c_str());
             return 1;
         }
     }

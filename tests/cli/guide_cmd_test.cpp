@@ -112,6 +112,10 @@ TEST(GuideCommand, RefusesToStartWithAClearMessage)
     RunResult r = runQuorvel({"guide", "--source", "8", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no camera at entry 8 ((aucun))"), std::string::npos) << r.err;
+    // The simulated sky is measured every second and has no exposure to set.
+    r = runQuorvel({"guide", "--exposure", "2000", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("has no exposure of its own"), std::string::npos) << r.err;
 
     writeSettings(dir, 0);
     r = runQuorvel({"guide", "--seconds", "2"}, dir.path(), {"QT_QPA_PLATFORM=none"});
