@@ -52,7 +52,8 @@ void endHeadlessRun(const char* command, SharedState& state, GuiderCore& core, G
         core.session.stopTracking();
     core.pulses.stopRunning();
     core.acquisition.disconnect();
-    saveParams(state);
+    if (const int err = storeParams(state))
+        std::fprintf(stderr, "%s: %s\n", command, saveFailureText(err).c_str());
     if (log) {
         log->close();
         if (!log->writeError().empty())
