@@ -309,6 +309,13 @@ void GuideLog::writeBlank()
         writeLine("", Keep::UntilWritten);
 }
 
+void GuideLog::setWritingListener(WritingListener listener)
+{
+    onWriting_ = std::move(listener);
+    if (!writing_ && onWriting_)
+        onWriting_(false, writeError_);
+}
+
 bool GuideLog::writeWhole(const std::string& text, int& cause)
 {
     std::size_t done = 0;

@@ -86,9 +86,10 @@ public:
     void close();
 
     // Told when writing stops (with the cause) and when it works again, so
-    // that the program can say so as it happens.
+    // that the program can say so as it happens; told at once when writing
+    // has already stopped (the first line, written when the log opened).
     using WritingListener = std::function<void(bool writing, const std::string& message)>;
-    void setWritingListener(WritingListener listener) { onWriting_ = std::move(listener); }
+    void setWritingListener(WritingListener listener);
 
     bool isClosed() const { return fd_ < 0; }
     const std::string& path() const { return path_; }

@@ -404,4 +404,10 @@ TEST(GuideLog, FullDiskWhenASectionStartsKeepsItsHeaderForLater)
     });
     log2->close();
     EXPECT_EQ(readFile(second).find("Guiding"), std::string::npos) << readFile(second);
+
+    // A log that could not write its first line says so to a listener set later.
+    auto full = openLog("/dev/full", wall);
+    told.clear();
+    full->setWritingListener([&](bool writing, const std::string& m) { told.push_back((writing ? "+" : "-") + m); });
+    EXPECT_EQ(told, std::vector<std::string>{"-cannot write the guide log /dev/full: No space left on device"});
 }
