@@ -20,6 +20,7 @@ HeadlessRun::HeadlessRun(const char* name, bool drawing)
     : command(name), loop(drawing), host(withSettings(state)), core(host.core)
 {
     host.warnAboutTrace(command);
+    host.reportLineChanges(command);
 }
 
 bool HeadlessRun::applyOutput(const char* portConsequence, const char* outputConsequence)

@@ -413,6 +413,7 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     SharedState state(clock);
     GuiderHost host(state);
     host.warnAboutTrace("quorvel");
+    host.reportLineChanges("quorvel");
     std::unique_ptr<GuideLog> log;
     if (!options.logPath.empty()) {
         std::string error;
