@@ -13,6 +13,9 @@ GuiderHost::GuiderHost(SharedState& state) : timer(state.clock), core(state, tim
 
 void GuiderHost::reportLineChanges(const char* program)
 {
+    core.indiMount.setLinkListener([program](bool, const std::string& m) {
+        std::fprintf(stderr, "%s: %s\n", program, m.c_str());
+    });
     core.line.addLineListener([program](const SerialLine::LineChange& c) {
         if (c.up)
             std::fprintf(stderr, "%s: %s (%s) is back: guide commands go out again\n", program, c.portName.c_str(),

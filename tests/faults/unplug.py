@@ -147,11 +147,103 @@ def serial_campaign(unplugs):
     return len(faults)
 
 
+def children_named(parent, name):
+    pids = []
+    for pid in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{pid}/comm") as f:
+                comm = f.read().strip()
+        except (OSError, IndexError):
+            continue
+        if int(fields[1]) == parent and comm == name:
+            pids.append(int(pid))
+    return pids
+
+
+def indi_campaign(restarts):
+    """Inside tests/indi/indi-bench.sh: the bench's indiserver is our parent's child."""
+    if "QUORVEL_INDI" not in os.environ:
+        say("indi: run inside tests/indi/indi-bench.sh; skipped")
+        result("unplugged: INDI server killed and restarted", 0, 0, "skipped: no INDI bench")
+        return 0
+    servers = children_named(os.getppid(), "indiserver")
+    if len(servers) != 1:
+        say(f"indi: the bench's indiserver not found ({servers})")
+        result("unplugged: INDI server killed and restarted", 0, 1, "bench indiserver not found")
+        return 1
+    cwd = scratch("unplug-indi")
+    faults = []
+    settings_with(cwd, 4)  # INDI (monture)
+    sources = subprocess.run([QUORVEL, "sources"], capture_output=True, text=True).stdout
+    sky = next(line for line in sources.splitlines() if "Ciel" in line)
+    index = re.search(r'"index":(\d+)', sky).group(1)
+    env = dict(os.environ, QUORVEL_SKY="seed=11,drift_x=40,drift_y=-30")
+    p = subprocess.Popen([QUORVEL, "guide", "--source", index, "--seconds", str(8 + 14 * restarts)], cwd=cwd,
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines, errs = [], []
+    threading.Thread(target=lambda: lines.extend(p.stdout), daemon=True).start()
+    threading.Thread(target=lambda: errs.extend(p.stderr), daemon=True).start()
+    server = servers[0]
+    mine = None
+    resumed = 0
+    try:
+        time.sleep(5)
+        for i in range(restarts):
+            os.kill(server, signal.SIGKILL)
+            if mine:
+                mine.wait()
+            t0 = time.monotonic()
+            before = len(lines)
+            time.sleep(3)
+            if p.poll() is not None:
+                faults.append(f"restart {i}: the program ended ({p.returncode}) when the server died")
+                break
+            if len(lines) <= before:
+                faults.append(f"restart {i}: no cycle while the server was down (frozen loop)")
+            log = os.path.join(cwd, f"indiserver-{i}.log")
+            mine = subprocess.Popen(["indiserver", "-vv", "-p", "7624", "indi_simulator_ccd", "indi_simulator_telescope"],
+                                    stdout=subprocess.DEVNULL, stderr=open(log, "w"))
+            server = mine.pid
+            time.sleep(10)
+            pulses = sum(1 for line in open(log, errors="replace") if "TELESCOPE_TIMED_GUIDE" in line and "newNumberVector" in line)
+            if pulses == 0:
+                faults.append(f"restart {i}: no guide pulse reached the restarted server in 10 s")
+            else:
+                resumed += 1
+            say(f"restart {i}: {pulses} guide pulses reached the restarted server, {len(lines) - before} cycles "
+                f"in {time.monotonic() - t0:.1f} s")
+        p.send_signal(signal.SIGTERM)
+        p.wait(20)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        faults.append("the program did not end after SIGTERM")
+    finally:
+        if mine and mine.poll() is None:
+            mine.terminate()
+            mine.wait()
+    if p.returncode is not None and p.returncode < 0:
+        faults.append(f"the program died of signal {-p.returncode}")
+    err = "".join(errs)
+    say(err.strip()[-1500:])
+    if "quorvel guide: the INDI mount" not in err:
+        faults.append("no message on standard error about the INDI mount")
+    cleanup(cwd)
+    for f in faults:
+        say("FAULT: " + f)
+    result("unplugged: INDI server killed and restarted (mount)", restarts, len(faults),
+           f"{resumed} restarts with pulses reaching the new server")
+    return len(faults)
+
+
 def main():
     which = sys.argv[1:] or ["serial"]
     faults = 0
     if "serial" in which:
         faults += serial_campaign(scaled(8))
+    if "indi" in which:
+        faults += indi_campaign(scaled(3))
     return 1 if faults else 0
 
 
