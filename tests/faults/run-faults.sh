@@ -38,7 +38,7 @@ for c in $campaigns; do
             if [ -x "$build/test_core" ]; then
                 "$build/test_core" --gtest_filter='V4l2Driver.Unplugged*' --gtest_output="xml:$out.xml" >&2
                 rc=$?
-                points=$(sed -n 's/.*unplug_points="\([0-9]*\)".*/\1/p' "$out.xml" | head -1)
+                points=$(grep -o 'unplug_points[^0-9]*[0-9]*' "$out.xml" | grep -o '[0-9]*$' | head -1)
                 echo "RESULT|unplugged: V4L2 camera (fake device, ENODEV at each call)|${points:-0}|$([ $rc -eq 0 ] && echo 0 || echo 1)|test_core V4l2Driver.UnpluggedAtAnyCallIsLostCleanlyAndComesBack"
             else
                 echo "RESULT|unplugged: V4L2 camera|0|1|no $build/test_core"

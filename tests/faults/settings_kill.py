@@ -58,14 +58,19 @@ class Mode:
 def campaign(mode, trials, old, new, cwd):
     path = os.path.join(cwd, SETTINGS)
     # How long the end takes undisturbed: the kills fall inside it.
+    # A SIGTERM before the program watches for it ends it unsaved: a busy
+    # machine gets a longer warm-up.
     spans = []
-    for _ in range(3):
+    while len(spans) < 3:
         with open(path, "wb") as f:
             f.write(old)
         spans.append(mode.run_once(cwd, None)[1])
         with open(path, "rb") as f:
             got = f.read()
-        if got != new:
+        if got != new and mode.terminate and mode.warmup < 5:
+            mode.warmup *= 2
+            spans.clear()
+        elif got != new:
             say(f"{mode.name}: an undisturbed run left {len(got)} bytes, not the new file")
             return trials, 1, "undisturbed run wrong"
     span = max(spans)
