@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench package clean
+.PHONY: all deps build run test bench faults package clean
 
 all: build
 
@@ -21,6 +21,12 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure
+
+# The fault campaigns (tests/faults/run-faults.sh): minutes, as root for all.
+faults: deps
+	@flock /tmp/quorvel-build.lock sh -c 'cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && \
+		cmake --build $(BUILD) -j$(JOBS) --target quorvel test_core -- --no-print-directory'
+	@./tests/faults/run-faults.sh $(BUILD)
 
 # The Debian package, in $(BUILD)/package/.
 package: build

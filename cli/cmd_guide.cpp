@@ -178,6 +178,10 @@ int runGuide(const std::vector<std::string>& args)
             std::fprintf(stderr, "quorvel guide: %s\n", error.c_str());
             return 1;
         }
+        // A full disk is said when it happens, and again when the log goes on.
+        log->setWritingListener([](bool writing, const std::string& m) {
+            std::fprintf(stderr, "%s: %s%s\n", "quorvel guide", m.c_str(), writing ? "" : " (the guiding goes on)");
+        });
         // The seconds the summary leaves out are a settling to the viewer too.
         log->settleAfterStart(GuideRunStats::kSettleSeconds);
     }

@@ -118,6 +118,10 @@ int runServe(const std::vector<std::string>& args)
             std::fprintf(stderr, "quorvel serve: %s\n", error.c_str());
             return 1;
         }
+        // A full disk is said when it happens, and again when the log goes on.
+        log->setWritingListener([](bool writing, const std::string& m) {
+            std::fprintf(stderr, "%s: %s%s\n", "quorvel serve", m.c_str(), writing ? "" : " (the guiding goes on)");
+        });
     }
 
     // A format the camera does not have is said now, not at the client's

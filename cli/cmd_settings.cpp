@@ -98,9 +98,11 @@ int runSettings(const std::vector<std::string>& args)
     loadParams(state, path);
     std::printf("%s\n", settingsJson(*state.params).c_str());
     std::fflush(stdout);
-    if (rewrite && !trySaveParams(state, path)) {
-        std::fprintf(stderr, "quorvel settings: could not write %s\n", path.c_str());
-        return 1;
+    if (rewrite) {
+        if (const int err = storeParams(state, path)) {
+            std::fprintf(stderr, "quorvel settings: %s\n", saveFailureText(err, path).c_str());
+            return 1;
+        }
     }
     return 0;
 }

@@ -20,6 +20,7 @@ HeadlessRun::HeadlessRun(const char* name, bool drawing)
     : command(name), loop(drawing), host(withSettings(state)), core(host.core)
 {
     host.warnAboutTrace(command);
+    host.reportLineChanges(command);
 }
 
 bool HeadlessRun::applyOutput(const char* portConsequence, const char* outputConsequence)
@@ -52,7 +53,8 @@ void endHeadlessRun(const char* command, SharedState& state, GuiderCore& core, G
         core.session.stopTracking();
     core.pulses.stopRunning();
     core.acquisition.disconnect();
-    saveParams(state);
+    if (const int err = storeParams(state))
+        std::fprintf(stderr, "%s: %s\n", command, saveFailureText(err).c_str());
     if (log) {
         log->close();
         if (!log->writeError().empty())

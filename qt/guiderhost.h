@@ -17,6 +17,9 @@ public:
     // Says on standard error, for `program`, that the serial trace asked for
     // in QUORVEL_SERIAL_LOG could not be opened (nothing when it could).
     void warnAboutTrace(const char* program) const;
+    // Says on standard error, for `program`, when the mount's serial line or
+    // INDI mount goes away and when it comes back.
+    void reportLineChanges(const char* program);
 
     PulseTimer timer;  // declared first: the core stops its pulses through it
     GuiderCore core;

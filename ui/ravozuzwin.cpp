@@ -221,7 +221,8 @@ RavozuzWindow::~RavozuzWindow()
     core_.acquisition.removeTickListener(tickListener_);
     core_.session.removeListener(sessionListener_);
     mouseFilter->remove();
-    saveParams(state_);
+    if (const int err = storeParams(state_))
+        std::fprintf(stderr, "quorvel: %s\n", saveFailureText(err).c_str());
     delete zoomWindow;
     zoomWindow = nullptr;
 }
@@ -412,6 +413,7 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
     SharedState state(clock);
     GuiderHost host(state);
     host.warnAboutTrace("quorvel");
+    host.reportLineChanges("quorvel");
     std::unique_ptr<GuideLog> log;
     if (!options.logPath.empty()) {
         std::string error;
@@ -420,6 +422,10 @@ int TcamApp::run(int argc, char** argv, const GuiOptions& options)
             std::fprintf(stderr, "quorvel: %s\n", error.c_str());
             return 1;
         }
+        // A full disk is said when it happens, and again when the log goes on.
+        log->setWritingListener([](bool writing, const std::string& m) {
+            std::fprintf(stderr, "%s: %s%s\n", "quorvel", m.c_str(), writing ? "" : " (the guiding goes on)");
+        });
     }
     SignalWatch watch([&app](int) { app.quit(); });
     int result;

@@ -1,7 +1,9 @@
 // Replacing a file through a temporary file and a rename (see replacefile.h).
 #include "core/files/replacefile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +32,47 @@ int writeAll(int fd, std::span<const uint8_t> bytes)
         done += std::size_t(n);
     }
     return 0;
+}
+
+// The process id in a temporary name "<prefix><pid>-<attempt>.tmp", 0 when
+// the name is not one of ours.
+pid_t tempOwner(const char* name, const char* prefix)
+{
+    const std::size_t n = std::strlen(prefix);
+    if (std::strncmp(name, prefix, n) != 0)
+        return 0;
+    const char* p = name + n;
+    long pid = 0;
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9' && p - digits < long(kPidDigits))
+        pid = pid * 10 + (*p++ - '0');
+    if (p == digits || *p++ != '-')
+        return 0;
+    const char* attempt = p;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    if (p == attempt || std::strcmp(p, ".tmp") != 0)
+        return 0;
+    return pid_t(pid);
+}
+
+// A process killed outright between creating its temporary file and the
+// rename leaves that file behind; the next save in the directory removes the
+// ones whose process is gone. A file of a process that still runs (or that
+// this user may not signal) is left alone.
+void removeOrphanedTemps(const std::filesystem::path& dir, const char* prefix)
+{
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t owner = tempOwner(e->d_name, prefix);
+        if (owner <= 0 || owner == ::getpid())
+            continue;
+        if (::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
 }
 
 }  // namespace
@@ -66,6 +109,7 @@ int replaceFile(const std::string& path, std::span<const uint8_t> bytes, const R
     fs::path dir = target.parent_path();
     if (dir.empty())
         dir = ".";
+    removeOrphanedTemps(dir, options.tempPrefix);
 
     std::string tmp;
     int fd = -1;

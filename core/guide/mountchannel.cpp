@@ -6,7 +6,22 @@
 #include "core/serial/serialline.h"
 #include "core/state.h"
 
-MountChannel::MountChannel(SharedState& state, SerialLine& line) : state_(state), line_(line) {}
+MountChannel::MountChannel(SharedState& state, SerialLine& line) : state_(state), line_(line)
+{
+    // A move started before the line went away may never have heard its
+    // stop: a line that comes back first stops both axes of an LX 200 or
+    // ETX, on the line alone (the guiding issued no such command).
+    lineListener_ = line_.addLineListener([this](const SerialLine::LineChange& change) {
+        const int32_t type = interfaceType();
+        if (!change.up || (type != Lx200 && type != MeadeEtx))
+            return;
+        for (const MountOp op : {MountOp::StopRa, MountOp::StopDec})
+            for (std::string_view s : mountStrings(op, type))
+                line_.sendText(s);
+    });
+}
+
+MountChannel::~MountChannel() { line_.removeLineListener(lineListener_); }
 
 int MountChannel::addObserver(MountObserver observer)
 {

@@ -40,7 +40,10 @@ using MountObserver = std::function<void(const MountEvent&)>;
 
 class MountChannel {
 public:
+    // Stops the mount's moves on a serial line that comes back after it went
+    // away (SerialLine::LineChange), before anything else goes out on it.
     MountChannel(SharedState& state, SerialLine& line);
+    ~MountChannel();
     MountChannel(const MountChannel&) = delete;
     MountChannel& operator=(const MountChannel&) = delete;
 
@@ -79,4 +82,5 @@ private:
     };
     std::vector<Entry> observers_;
     int nextId_ = 1;
+    int lineListener_ = 0;
 };

@@ -1,6 +1,7 @@
 // The INDI mount as a guide output.
 #include "core/indi/indimount.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -70,14 +71,23 @@ struct IndiMountOutput::Impl {
     mutable std::mutex mutex;  // the fields below
     std::string device;
     bool ready = false;
+    bool lost = false;       // ready until the server or the device went away
     int listenerId = 0;
+
+    // The program's thread only.
+    LinkListener onLink;
+    bool lostSaid = false;
+    int64_t nextTryUs = 0;
 
     void listen(const std::string& name)
     {
         if (listenerId)
             client.removeListener(listenerId);
         listenerId = client.addListener(name, [this](const IndiEvent& e) {
-            bool gone = e.kind == IndiEvent::Kind::ServerLost || e.kind == IndiEvent::Kind::DeviceRemoved;
+            // The server or the driver went away: the mount is connected
+            // again when it comes back. One switched off by a client stays so.
+            const bool vanished = e.kind == IndiEvent::Kind::ServerLost || e.kind == IndiEvent::Kind::DeviceRemoved;
+            bool gone = vanished;
             if ((e.kind == IndiEvent::Kind::Removed || e.kind == IndiEvent::Kind::Updated) &&
                 e.property.isNameMatch("CONNECTION")) {
                 const auto* on = e.kind == IndiEvent::Kind::Updated && e.property.getType() == INDI_SWITCH
@@ -87,6 +97,7 @@ struct IndiMountOutput::Impl {
             }
             if (gone) {
                 std::lock_guard lock(mutex);
+                lost = lost || (ready && vanished);
                 ready = false;
             }
         });
@@ -99,6 +110,42 @@ struct IndiMountOutput::Impl {
         return ready ? device : std::string();
     }
 };
+
+void IndiMountOutput::setLinkListener(LinkListener listener) { impl_->onLink = std::move(listener); }
+
+void IndiMountOutput::reconnectLostMount()
+{
+    Impl& d = *impl_;
+    std::string name;
+    {
+        std::lock_guard lock(d.mutex);
+        if (!d.lost)
+            return;
+        name = d.device;
+    }
+    if (!d.lostSaid) {
+        d.lostSaid = true;
+        if (d.onLink)
+            d.onLink(false, "the INDI mount " + name + " was lost: guide pulses reach nothing until it is back");
+    }
+    const int64_t now = d.channel.state().clock.nowUs();
+    if (now < d.nextTryUs)
+        return;
+    // A server that is down refuses at once; one whose mount does not come
+    // holds the guiding up to kDeviceWait, so that try comes back seldom.
+    const OutputStatus s = connect();
+    const int64_t took = d.channel.state().clock.nowUs() - now;
+    d.nextTryUs = d.channel.state().clock.nowUs() + std::max<int64_t>(5'000'000, 10 * took);
+    if (!s.ok)
+        return;
+    {
+        std::lock_guard lock(d.mutex);
+        d.lost = false;
+    }
+    d.lostSaid = false;
+    if (d.onLink)
+        d.onLink(true, "the INDI mount " + mountName() + " is connected again");
+}
 
 IndiMountOutput::IndiMountOutput(IndiConnection& connection, MountChannel& channel, std::string deviceName)
 {
@@ -174,6 +221,7 @@ OutputStatus IndiMountOutput::connect()
     }
     std::lock_guard lock(d.mutex);
     d.ready = true;
+    d.lost = false;
     return {};
 }
 
@@ -203,6 +251,7 @@ std::optional<SentPulse> IndiMountOutput::pulse(const AxisPulse& p)
     if (sent.length == 0)
         return sent;
     impl_->channel.timedPulse(sent.direction, sent.length);
+    reconnectLostMount();
     const std::string device = impl_->target();
     if (!device.empty()) {
         const AxisElements e = pulseElements(sent.direction);
@@ -217,6 +266,7 @@ void IndiMountOutput::slew(const SlewCommand& s)
     const Direction direction = slewButtonDirection(s.button);
     const GuideAxis axis = axisOf(direction);
     impl_->channel.motion(axis, s.held, direction);
+    reconnectLostMount();
     const std::string device = impl_->target();
     if (device.empty())
         return;

@@ -5,12 +5,15 @@
 // is announced on the MountChannel first, as on every output, so the
 // simulated sky, the guide log and the event server see it; the directions
 // come from signs.h. With no mount connected the commands are announced and
-// go no further.
+// go no further. A mount lost with its server (or disconnected) is connected
+// again by the commands that follow, at most once every few seconds, and
+// its link listener hears both.
 //
 // Threads: called from the program's thread; a pulse or slew is one short
 // write on the socket and never waits for the mount.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,11 +40,18 @@ public:
     // The device in use or last tried ("" before connect()).
     std::string mountName() const;
 
+    // Told, on the program's thread, when a command finds the mount lost (up
+    // false, with what happened) and when a later one connects it again.
+    using LinkListener = std::function<void(bool up, const std::string& message)>;
+    void setLinkListener(LinkListener listener);
+
     std::optional<SentPulse> pulse(const AxisPulse& p) override;
     void slew(const SlewCommand& s) override;
 
     struct Impl;
 
 private:
+    void reconnectLostMount();
+
     std::unique_ptr<Impl> impl_;
 };

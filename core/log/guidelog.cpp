@@ -82,7 +82,7 @@ std::unique_ptr<GuideLog> GuideLog::open(const std::string& path, WallClock wall
         return nullptr;
     }
     std::unique_ptr<GuideLog> log(new GuideLog(fd, path, std::move(wallClock), S_ISREG(st.st_mode) ? st.st_size : 0));
-    log->writeLine(kFirstLine + log->now());
+    log->writeLine(kFirstLine + log->now(), Keep::UntilWritten);
     error.clear();
     return log;
 }
@@ -152,7 +152,7 @@ void GuideLog::writeSettling(Settling change)
     const char* what = change == Settling::Started    ? "Settling started"
                        : change == Settling::Complete ? "Settling complete"
                                                       : "Settling failed";
-    writeLine(std::string("INFO: SETTLING STATE CHANGE, ") + what);
+    writeLine(std::string("INFO: SETTLING STATE CHANGE, ") + what, Keep::UntilWritten);
 }
 
 void GuideLog::close()
@@ -189,7 +189,7 @@ void GuideLog::onEvent(const SessionEvent& e)
         break;
     case Kind::Resumed:
         if (inPeriod_) {
-            writeLine("INFO: Guiding resumed");
+            writeLine("INFO: Guiding resumed", Keep::UntilWritten);
         } else {
             beginPeriod();
             writeLockPosition();
@@ -197,7 +197,7 @@ void GuideLog::onEvent(const SessionEvent& e)
         break;
     case Kind::Suspended:
         if (inPeriod_)
-            writeLine("INFO: Guiding paused");
+            writeLine("INFO: Guiding paused", Keep::UntilWritten);
         break;
     case Kind::Stopped:
         if (inPeriod_)
@@ -239,9 +239,13 @@ void GuideLog::beginPeriod()
     const int focal = std::isfinite(focalMm) && std::abs(focalMm) < 1e9 ? int(std::lround(focalMm)) : 0;
 
     writeBlank();
-    writeLine("Guiding Begins at " + now());
+    const std::size_t before = backlog_.size();
+    writeLine("Guiding Begins at " + now(), Keep::UntilWritten);
+    if (backlog_.size() > before)
+        unwrittenHeaderAt_ = before;
     writeLine(formatted("Pixel scale = %.2f arc-sec/px, Binning = 1, Focal length = %d mm",
-                        double(scale), focal));
+                        double(scale), focal),
+              Keep::UntilWritten);
     // The viewer counts rows as guided only with "guiding enabled"; the
     // angles say where the mount's axes lie in the picture, as the rows'
     // RA and DEC distances are reckoned.
@@ -251,8 +255,9 @@ void GuideLog::beginPeriod()
     writeLine(formatted("Mount = %s, connected, guiding %s, xAngle = %.1f, xRate = %.3f, yAngle = %.1f, yRate = %.3f",
                         interfaceName(p.interfaceType).c_str(),
                         session_ && !session_->sendsCorrections ? "disabled" : "enabled", axes.xAngle, axes.xRate,
-                        axes.yAngle, axes.yRate));
-    writeLine(kColumns);
+                        axes.yAngle, axes.yRate),
+              Keep::UntilWritten);
+    writeLine(kColumns, Keep::UntilWritten);
     inPeriod_ = true;
     periodStartUs_ = startUs;
     frame_ = 0;
@@ -260,8 +265,15 @@ void GuideLog::beginPeriod()
 
 void GuideLog::endPeriod()
 {
-    writeLine("Guiding Ends at " + now());
-    writeLine("");
+    if (unwrittenHeaderAt_ != std::string::npos) {
+        // Nothing of this section reached the file: it is left out whole.
+        backlog_.resize(unwrittenHeaderAt_);
+        unwrittenHeaderAt_ = std::string::npos;
+        lastLineBlank_ = true;  // the blank line before the header is still the last one
+    } else {
+        writeLine("Guiding Ends at " + now(), Keep::UntilWritten);
+        writeLine("", Keep::UntilWritten);
+    }
     inPeriod_ = false;
     openingSettling_ = false;
 }
@@ -294,37 +306,73 @@ void GuideLog::writeRow(const CycleResult& c)
 void GuideLog::writeBlank()
 {
     if (!lastLineBlank_)
-        writeLine("");
+        writeLine("", Keep::UntilWritten);
 }
 
-void GuideLog::writeLine(std::string line)
+void GuideLog::setWritingListener(WritingListener listener)
 {
-    if (fd_ < 0)
-        return;
-    lastLineBlank_ = line.empty();
-    line += '\n';
+    onWriting_ = std::move(listener);
+    if (!writing_ && onWriting_)
+        onWriting_(false, writeError_);
+}
+
+bool GuideLog::writeWhole(const std::string& text, int& cause)
+{
     std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
         if (n > 0) {
             done += std::size_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        // Full disk, size limit, I/O error: the guiding goes on without this
-        // line. Whatever part of it went in is cut off again, so that the
-        // next line starts a line of its own.
-        const int cause = n < 0 ? errno : ENOSPC;
+        // Full disk, size limit, I/O error: whatever part went in is cut
+        // off again, so that the next line starts a line of its own.
+        cause = n < 0 ? errno : ENOSPC;
         if (done > 0) {
             [[maybe_unused]] const int r = ::ftruncate(fd_, off_t(wholeSize_));
         }
-        if (writeError_.empty())
-            writeError_ = "cannot write the guide log " + path_ + ": " + std::strerror(cause);
-        ++linesLost_;
-        return;
+        return false;
     }
     wholeSize_ += int64_t(done);
+    return true;
+}
+
+void GuideLog::writeLine(std::string line, Keep keep)
+{
+    if (fd_ < 0)
+        return;
+    lastLineBlank_ = line.empty();
+    line += '\n';
+    int cause = 0;
+    // The lines kept from an outage go first, in their order.
+    if (!backlog_.empty() && writeWhole(backlog_, cause)) {
+        backlog_.clear();
+        unwrittenHeaderAt_ = std::string::npos;
+    }
+    if (backlog_.empty() && writeWhole(line, cause)) {
+        if (!writing_) {
+            writing_ = true;
+            if (onWriting_)
+                onWriting_(true, "the guide log " + path_ + " is written again (" + std::to_string(linesLost_) +
+                                     " lines could not be written)");
+        }
+        return;
+    }
+    // The guiding goes on without this line. A line the table cannot do
+    // without (a section's header or end, a settling) waits for the disk.
+    ++linesLost_;
+    if (keep == Keep::UntilWritten && backlog_.size() + line.size() <= kMaxBacklog)
+        backlog_ += line;
+    const std::string what = "cannot write the guide log " + path_ + ": " + std::strerror(cause ? cause : ENOSPC);
+    if (writeError_.empty())
+        writeError_ = what;
+    if (writing_) {
+        writing_ = false;
+        if (onWriting_)
+            onWriting_(false, what);
+    }
 }
 
 std::string GuideLog::now() const

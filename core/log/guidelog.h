@@ -8,6 +8,9 @@
 // whole up to its last line. A failed write never stops the guiding: the
 // first failure is kept for the program to report, and a line the disk could
 // only take part of is cut back off, so the file never holds half a line.
+// While the disk is full, rows and INFO lines are lost, but the lines that
+// make the table (a section's header and end, the settling and pause lines)
+// wait and are written before anything else once there is room again.
 #pragma once
 
 #include <cstdint>
@@ -82,10 +85,17 @@ public:
     // nothing.
     void close();
 
+    // Told when writing stops (with the cause) and when it works again, so
+    // that the program can say so as it happens; told at once when writing
+    // has already stopped (the first line, written when the log opened).
+    using WritingListener = std::function<void(bool writing, const std::string& message)>;
+    void setWritingListener(WritingListener listener);
+
     bool isClosed() const { return fd_ < 0; }
     const std::string& path() const { return path_; }
     // The first write that failed, with its cause ("" when none), and how many
-    // lines were lost in all.
+    // lines could not be written when they came (a header line written later
+    // included).
     const std::string& writeError() const { return writeError_; }
     int linesLost() const { return linesLost_; }
 
@@ -102,7 +112,9 @@ private:
     double lockY() const;
     void writeSettling(Settling change);
     void writeBlank();
-    void writeLine(std::string line);
+    enum class Keep { No, UntilWritten };
+    void writeLine(std::string line, Keep keep = Keep::No);
+    bool writeWhole(const std::string& text, int& cause);
     std::string now() const;
 
     int fd_ = -1;
@@ -126,4 +138,12 @@ private:
 
     std::string writeError_;
     int linesLost_ = 0;
+    bool writing_ = true;
+    WritingListener onWriting_;
+    // Lines kept while the disk was full (whole lines, at most kMaxBacklog
+    // bytes), and where the open section's header starts in them when none
+    // of it reached the file.
+    static constexpr std::size_t kMaxBacklog = 64 * 1024;
+    std::string backlog_;
+    std::size_t unwrittenHeaderAt_ = std::string::npos;
 };

@@ -193,6 +193,7 @@ LineOpenResult SerialLine::openComPort(int n)
     result.portName = "COM" + std::to_string(n);
 
     closeLine();
+    gonePort_ = 0;
 
     result.device = devicePathFor(n);
     const int fd = result.device.empty() ? -ENODEV : openLine(result.device);
@@ -201,8 +202,44 @@ LineOpenResult SerialLine::openComPort(int n)
         return result;
     }
     fd_ = fd;
+    openPort_ = n;
     result.ok = true;
     return result;
+}
+
+int SerialLine::addLineListener(LineListener listener)
+{
+    lineListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+void SerialLine::removeLineListener(int id)
+{
+    std::erase_if(lineListeners_, [id](const auto& l) { return l.first == id; });
+}
+
+void SerialLine::tell(const LineChange& change)
+{
+    // A copy: a listener may send, and so come back here.
+    const auto listeners = lineListeners_;
+    for (const auto& l : listeners)
+        l.second(change);
+}
+
+void SerialLine::reopenGoneLine()
+{
+    const int64_t now = clock_.nowUs();
+    if (now - lastReopenUs_ < 1'000'000)
+        return;
+    lastReopenUs_ = now;
+    const std::string device = devicePathFor(gonePort_);
+    const int fd = openLine(device);
+    if (fd < 0)
+        return;
+    fd_ = fd;
+    openPort_ = gonePort_;
+    gonePort_ = 0;
+    tell({true, "COM" + std::to_string(openPort_), device, 0});
 }
 
 void SerialLine::closeLine()
@@ -220,6 +257,8 @@ void SerialLine::sendText(std::string_view text)
 
 void SerialLine::sendBytes(const uint8_t* bytes, size_t count)
 {
+    if (fd_ < 0 && gonePort_ != 0 && bytes != nullptr && count > 0)
+        reopenGoneLine();
     if (fd_ < 0 || bytes == nullptr || count == 0)
         return;
     const int64_t timeUs = clock_.nowUs();
@@ -249,9 +288,15 @@ void SerialLine::writeLine(const uint8_t* bytes, size_t count)
                 continue;
         }
         // The line went away: close it (releasing the device for the next
-        // open) and let every later write fail silently.
-        if (w < 0 && lineIsGone(errno))
+        // open); later writes try the same port again.
+        if (w < 0 && lineIsGone(errno)) {
+            const int err = errno;
             closeLine();
+            gonePort_ = openPort_;
+            lastReopenUs_ = clock_.nowUs();
+            if (gonePort_ != 0)
+                tell({false, "COM" + std::to_string(gonePort_), devicePathFor(gonePort_), err});
+        }
         return;
     }
 }

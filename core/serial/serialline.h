@@ -1,7 +1,9 @@
 // The serial line to the mount: opening and configuring "COMn", writing
 // bytes, and the serial trace. The line only sends; nothing is ever read back,
-// and a write that fails is ignored (the next successful open makes writes
-// work again). What the bytes mean is decided above it (lx200.h, relaybox.h).
+// and a write that fails is ignored. A line that goes away (an adapter
+// unplugged) is closed, and opened again on the same port, at most once a
+// second, when bytes are to be sent; its listeners hear both. What the bytes
+// mean is decided above it (lx200.h, relaybox.h).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class Clock;
 
@@ -39,6 +42,21 @@ public:
     // The relay-box byte output: the byte goes out on the open serial line.
     void WritePortByte(int port, uint8_t byte);
 
+    // The open line went away, or came back on the same port. A listener told
+    // of the return may send bytes at once: they go out before the ones that
+    // found the line back.
+    struct LineChange {
+        bool up = false;
+        std::string portName;  // "COM1"
+        std::string device;
+        int error = 0;         // errno of the write that failed, when !up
+    };
+    using LineListener = std::function<void(const LineChange&)>;
+    // The id removes the listener.
+    int addLineListener(LineListener listener);
+    void removeLineListener(int id);
+    bool lineGone() const { return gonePort_ != 0; }
+
     int comHandle() const { return fd_; }  // -1 when no usable line is open
     int comBase = 0;                        // 0x3F8, 0x2F8, 0x3E8, 0x2E8 for COM1..COM4
 
@@ -60,9 +78,16 @@ public:
 private:
     void closeLine();
     void writeLine(const uint8_t* bytes, size_t count);
+    void reopenGoneLine();
+    void tell(const LineChange& change);
 
     Clock& clock_;
     int fd_ = -1;
+    int openPort_ = 0;         // n of the open "COMn"
+    int gonePort_ = 0;         // n of the line that went away, 0 when none did
+    int64_t lastReopenUs_ = 0;
+    std::vector<std::pair<int, LineListener>> lineListeners_;
+    int nextListenerId_ = 1;
     WriteObserver observer_;
     std::string tracePath_;
     int traceFd_ = -1;

@@ -267,15 +267,23 @@ void loadParams(SharedState& state, const std::string& path)
     state.spareLevel3Copy = uint16_t(uint32_t(state.params->spareLevel3));
 }
 
-bool trySaveParams(SharedState& state, const std::string& path)
+int storeParams(SharedState& state, const std::string& path)
 {
     if (!state.params)
-        return false;
+        return EINVAL;
     tparam& p = *state.params;
     p.spareLevel1 = int32_t(state.spareLevel1Copy);
     p.spareLevel2 = int32_t(state.spareLevel2Copy);
     p.spareLevel3 = int32_t(state.spareLevel3Copy);
-    return replaceFileAtomically(path, encodeParams(p));
+    const std::vector<uint8_t> bytes = encodeParams(p);
+    return replaceFile(path, bytes);
+}
+
+bool trySaveParams(SharedState& state, const std::string& path) { return storeParams(state, path) == 0; }
+
+std::string saveFailureText(int error, const std::string& path)
+{
+    return "could not write " + path + " (" + std::strerror(error) + "); the previous file is kept";
 }
 
 void saveParams(SharedState& state, const std::string& path)

@@ -54,3 +54,9 @@ void saveParams(SharedState& state, const std::string& path = kSettingsFileName)
 
 // saveParams, telling whether the file was written (for the command line).
 bool trySaveParams(SharedState& state, const std::string& path = kSettingsFileName);
+// saveParams, returning 0 when the file was written, otherwise the errno of
+// the step that failed (the previous file is then as it was).
+int storeParams(SharedState& state, const std::string& path = kSettingsFileName);
+// What the command line and the windows print on standard error when a save
+// failed with this errno.
+std::string saveFailureText(int error, const std::string& path = kSettingsFileName);

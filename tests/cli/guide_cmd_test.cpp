@@ -214,3 +214,17 @@ TEST(GuideCommand, PreciseCalibratesOnceThenReusesTheCalibration)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--calibrate goes with --precise"), std::string::npos) << r.err;
 }
+
+TEST(WindowedProgram, ASettingsSaveThatFailsIsSaidByTheWindowAndTheGuider)
+{
+    // A directory where qv185.dat goes: the save at the end fails, and says so.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"guide", "--seconds", "600"}}) {
+        TempDir dir;
+        ASSERT_EQ(mkdir(dir.file("qv185.dat").c_str(), 0755), 0);
+        const RunResult r = runQuorvelAndSignal(args, dir.path(), {}, "", SIGTERM);
+        const std::string who = args.empty() ? "quorvel" : "quorvel guide";
+        EXPECT_NE(r.err.find(who + ": could not write qv185.dat (Is a directory); the previous file is kept"),
+                  std::string::npos)
+            << r.err;
+    }
+}

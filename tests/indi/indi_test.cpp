@@ -565,6 +565,32 @@ TEST_F(IndiBench, ADeviceOrServerThatGoesAwayIsLostUntilConnectedAgain)
     }
 }
 
+TEST_F(IndiBench, AMountLostWithItsServerIsConnectedAgainByTheNextPulses)
+{
+    // The server dies under a guiding mount and comes back: the next pulse
+    // says it was lost, and a pulse five seconds on connects it again.
+    OwnServer server;
+    server.start();
+    IndiConnection own(IndiServerAddress{"localhost", 7625});
+    CoreRig r(IndiMount);
+    IndiMountOutput scope(own, r.core.channel);
+    std::vector<std::string> heard;
+    scope.setLinkListener([&](bool up, const std::string& m) { heard.push_back((up ? "+" : "-") + m); });
+    ASSERT_TRUE(scope.connect().ok);
+    server.stop();
+    ASSERT_TRUE(waitUntil([&] { return !scope.ready(); }));
+    scope.pulse({GuideAxis::Ra, 300, true, 0, 20});
+    server.start();
+    scope.pulse({GuideAxis::Ra, 300, true, 0, 20});
+    EXPECT_FALSE(scope.ready());  // tried again only after five seconds
+    r.clock.pauseMs(5000);
+    scope.pulse({GuideAxis::Dec, 300, true, 0, 20});
+    EXPECT_TRUE(scope.ready());
+    EXPECT_EQ(heard, (std::vector<std::string>{
+                         "-the INDI mount Telescope Simulator was lost: guide pulses reach nothing until it is back",
+                         "+the INDI mount Telescope Simulator is connected again"}));
+}
+
 // Connecting has the frames sent to us without taking away a copy the user
 // asked the device to save: "local" becomes "both", the others stay.
 TEST_F(IndiBench, ConnectingSendsUsTheFramesAndKeepsTheLocalCopy)

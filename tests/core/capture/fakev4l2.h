@@ -46,6 +46,8 @@ public:
     std::map<std::string, FakeCamera> nodes;
     std::map<unsigned long, int> failures;  // ioctl request -> errno, until erased
     int unplugged = 0;                     // errno of every call once the camera is gone
+    int unplugAfterCalls = -1;             // >= 0: unplugged (ENODEV) at that many more calls
+    int calls = 0;                         // open, ioctl, mmap and poll calls so far
     int stridePad = 0;                     // bytes past each row
 
     // What the driver did.
@@ -84,6 +86,7 @@ public:
 
     int open(const char* path, int) override
     {
+        countCall();
         auto it = nodes.find(path);
         if (it == nodes.end())
             return fail(ENOENT);
@@ -108,6 +111,7 @@ public:
     }
     void* mmap(size_t length, int, int, int, int64_t offset) override
     {
+        countCall();
         const size_t i = size_t(offset / kOffsetStep);
         if (unplugged || i >= buffers_.size() || length > buffers_[i].size()) {
             errno = unplugged ? unplugged : EINVAL;
@@ -123,6 +127,7 @@ public:
     }
     int poll(int, short, int) override
     {
+        countCall();
         if (unplugged)
             return POLLERR | POLLHUP;
         return done_.empty() ? 0 : POLLIN;
@@ -130,6 +135,7 @@ public:
 
     int ioctl(int, unsigned long request, void* arg) override
     {
+        countCall();
         if (auto f = failures.find(request); f != failures.end())
             return fail(f->second);
         if (unplugged)
@@ -254,6 +260,12 @@ public:
     }
 
 private:
+    void countCall()
+    {
+        ++calls;
+        if (unplugAfterCalls >= 0 && unplugAfterCalls-- == 0)
+            unplugged = ENODEV;
+    }
     static int fail(int err)
     {
         errno = err;

@@ -156,6 +156,53 @@ TEST(V4l2Driver, AnUnpluggedCameraIsLostCleanlyAndCanComeBack)
     }
 }
 
+TEST(V4l2Driver, UnpluggedAtAnyCallIsLostCleanlyAndComesBack)
+{
+    // Connect, three frames, another format, a frame: the camera is pulled
+    // out at each call of it in turn. Whatever failed says why, nothing stays
+    // open or mapped once the camera is lost, and plugged in again it gives
+    // frames.
+    auto run = [](Rig& r) {
+        if (!r.driver.connect().ok)
+            return;
+        for (int i = 0; i < 3; ++i) {
+            r.fake->produceGrey(uint8_t(50 + i));
+            if (r.grab() == GrabStatus::Lost)
+                return;
+        }
+        if (!r.driver.setFormat(1).ok)
+            return;
+        r.fake->produceGrey(60);
+        r.grab();
+    };
+    Rig whole;
+    run(whole);
+    ASSERT_GT(whole.fake->calls, 20);
+    RecordProperty("unplug_points", whole.fake->calls + 1);
+    for (int k = 0; k <= whole.fake->calls; ++k) {
+        SCOPED_TRACE("unplugged at call " + std::to_string(k));
+        Rig r;
+        r.fake->unplugAfterCalls = k;
+        run(r);
+        if (r.driver.connected() && r.grab() == GrabStatus::Lost)
+            EXPECT_FALSE(r.error.empty());
+        if (!r.driver.connected()) {
+            EXPECT_EQ(r.fake->openFds, 0);
+            EXPECT_EQ(r.fake->mappings, 0);
+        }
+        r.fake->unplugged = 0;
+        r.fake->unplugAfterCalls = -1;
+        r.driver.disconnect();
+        EXPECT_EQ(r.fake->openFds, 0);
+        EXPECT_EQ(r.fake->mappings, 0);
+        const CaptureStatus again = r.driver.connect();
+        ASSERT_TRUE(again.ok) << again.error;
+        r.fake->produceGrey(77);
+        EXPECT_EQ(r.grab(), GrabStatus::NewFrame);
+        EXPECT_EQ(r.centre(), rgbWord(77, 77, 77));
+    }
+}
+
 TEST(V4l2Driver, ACameraHeldElsewhereRefusesToConnectAndSaysWhy)
 {
     for (unsigned long request : {0ul, VIDIOC_S_FMT, VIDIOC_REQBUFS, VIDIOC_STREAMON}) {

@@ -17,6 +17,7 @@
 
 #include "core/guide/relaybox.h"
 #include "core/log/guidelog.h"
+#include "core/log/logreader.h"
 #include "starrig.h"
 #include "testsupport.h"
 
@@ -353,4 +354,60 @@ TEST(GuideLog, KilledAfterAFailedWriteLeavesOnlyWholeLines)
     EXPECT_EQ(text.back(), '\n');
     for (const std::string& line : split(text, '\n'))
         EXPECT_TRUE(known.count(line)) << line;
+}
+
+TEST(GuideLog, FullDiskWhenASectionStartsKeepsItsHeaderForLater)
+{
+    // The disk is full when tracking starts and for three cycles; then there
+    // is room again. The rows after it sit under the section's header, and
+    // the program is told when writing stops and when it works again.
+    TempDir dir;
+    const std::string path = dir.file("night.txt");
+    const std::tm wall = at(22, 0, 0);
+    StarRig rig;
+    auto log = openLog(path, wall);
+    std::vector<std::string> told;
+    log->setWritingListener([&](bool writing, const std::string& m) { told.push_back((writing ? "+" : "-") + m); });
+    log->attach(rig.core.session, rig.state);
+    withFileSizeLimit(readFile(path).size(), [&] {
+        rig.lockOn(160, 120);
+        for (int i = 0; i < 3; ++i) {
+            rig.star(161, 120);
+            rig.cycle();
+        }
+    });
+    for (int i = 0; i < 4; ++i) {
+        rig.star(160, 121);
+        rig.cycle();
+    }
+    log->close();
+    const std::string text = readFile(path);
+    const GuideLogContents read = readGuideLog(text);
+    EXPECT_TRUE(read.problems.empty());
+    ASSERT_EQ(read.sections.size(), 1u) << text;
+    EXPECT_EQ(read.sections[0].frames.size(), 4u) << text;
+    EXPECT_EQ(text.find("Guiding Begins"), text.rfind("Guiding Begins"));
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0], "-cannot write the guide log " + path + ": File too large");
+    EXPECT_EQ(told[1].rfind("+the guide log " + path + " is written again", 0), 0u) << told[1];
+
+    // A section that ends before any of it could be written is left out.
+    const std::string second = dir.file("second.txt");
+    StarRig rig2;
+    auto log2 = openLog(second, wall);
+    log2->attach(rig2.core.session, rig2.state);
+    const std::size_t before = readFile(second).size();
+    withFileSizeLimit(before, [&] {
+        rig2.lockOn(160, 120);
+        rig2.cycle();
+        rig2.core.session.stopTracking();
+    });
+    log2->close();
+    EXPECT_EQ(readFile(second).find("Guiding"), std::string::npos) << readFile(second);
+
+    // A log that could not write its first line says so to a listener set later.
+    auto full = openLog("/dev/full", wall);
+    told.clear();
+    full->setWritingListener([&](bool writing, const std::string& m) { told.push_back((writing ? "+" : "-") + m); });
+    EXPECT_EQ(told, std::vector<std::string>{"-cannot write the guide log /dev/full: No space left on device"});
 }

@@ -437,3 +437,42 @@ TEST_F(SerialLineTest, TracePipeReaderThatQuitsDoesNotStopTheLink)
         return {};
     }), "");
 }
+
+TEST_F(SerialLineTest, LineThatComesBackIsOpenedAgainAndStopsTheMountFirst)
+{
+    // An adapter unplugged in the middle of a move, then plugged in again
+    // under the same name: the guider says both, tries the port again at
+    // most once a second, and stops both axes before the next command.
+    EXPECT_EQ(runBounded([this]() -> std::string {
+        TempDir dir;
+        PtyLine first, second;
+        const std::string name = dir.file("com1");
+        symlink(first.path().c_str(), name.c_str());
+        ScopedEnv com1("QUORVEL_COM1", name);
+        state.params->interfaceType = Lx200;
+        SerialLine link(clock);
+        MountChannel channel(state, link);
+        std::vector<std::string> heard;
+        link.addLineListener([&](const SerialLine::LineChange& c) {
+            heard.push_back((c.up ? "back " : "gone ") + c.portName + " " + std::strerror(c.error));
+        });
+        openPort(link, 1);
+        channel.runMountOp(MountOp::StartWest);
+        if (first.read(10) != bytesOf("#:RG##:Mw#"))
+            return "nothing arrived before the unplug";
+        first.closeMaster();
+        channel.runMountOp(MountOp::StopRa);
+        unlink(name.c_str());
+        symlink(second.path().c_str(), name.c_str());
+        channel.runMountOp(MountOp::StartNorth);
+        if (!second.read(1, 200).empty())
+            return "the port was tried again within the second";
+        clock.pauseMs(1000);
+        channel.runMountOp(MountOp::StartNorth);
+        if (second.read(30) != bytesOf("#:Qe##:Qw##:Qn##:Qs##:RG##:Mn#"))
+            return "the line back did not get the stops, then the move";
+        if (heard != std::vector<std::string>{"gone COM1 Input/output error", "back COM1 Success"})
+            return "heard: " + (heard.empty() ? std::string("nothing") : heard.front());
+        return {};
+    }), "");
+}

@@ -331,3 +331,26 @@ TEST(SettingsFile, SaveKeepsPermissionsAndSymbolicLink)
     EXPECT_EQ(fs::status(dir.file("real.dat")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
+
+TEST(SettingsFile, SaveRemovesTemporaryFilesOfKilledSaves)
+{
+    // A save killed before its rename leaves its temporary file; the next
+    // save removes it when its process is gone, and nothing else.
+    TempDir dir;
+    FakeClock clock;
+    SharedState state(clock);
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    const std::string orphan = ".quorvel-save-" + std::to_string(child) + "-0.tmp";
+    const std::string living = ".quorvel-save-" + std::to_string(getppid()) + "-3.tmp";
+    for (const std::string& name : {orphan, living, std::string(".quorvel-save-notes.tmp"), std::string("a.tmp")})
+        writeFile(dir.file(name), "x");
+    saveParams(state, dir.file("qv185.dat"));
+    EXPECT_FALSE(fs::exists(dir.file(orphan)));
+    for (const char* kept : {"qv185.dat", ".quorvel-save-notes.tmp", "a.tmp"})
+        EXPECT_TRUE(fs::exists(dir.file(kept))) << kept;
+    EXPECT_TRUE(fs::exists(dir.file(living)));
+}
