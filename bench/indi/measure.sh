@@ -19,11 +19,9 @@
 #     DEC off sidereal; pe: the CCD Simulator's periodic error SIM_PEMAX 10"
 #     over SIM_PEPERIOD 60 s;
 #   - the camera saves every frame to frames/ and sends it too (UPLOAD_BOTH);
-#   - `quorvel guide --source I --format 2 [--precise] --seconds N --log
-#     run.log` with qv185.dat set to the output "INDI (monture)" and the
-#     optics above, its exposures made $MEASURE_EXPOSURE s long by
-#     exposure-proxy.py between it and indiserver (quorvel guide has no option
-#     for an INDI camera's exposure);
+#   - `quorvel guide --source I --format 2 --exposure MS [--precise]
+#     --seconds N --log run.log` with qv185.dat set to the output "INDI
+#     (monture)" and the optics above, exposures $MEASURE_EXPOSURE s long;
 #   - then truth.py: a sub-pixel centroid of the star in every saved frame,
 #     turned to RA and DEC by the camera's angle, and the standard deviation
 #     of each axis in arcseconds over the frames exposed from 60 s after
@@ -194,11 +192,6 @@ EOF
 (cd "$qdir" && "$quorvel" settings) >"$qdir/settings.json"
 say "quorvel settings: $(cat "$qdir/settings.json")"
 
-# Quorvel reaches indiserver through the proxy that sets the exposures' length.
-python3 "$here/exposure-proxy.py" 7625 7624 "$EXPOSURE" "$out/proxy.log" &
-pids+=($!)
-for i in $(seq 50); do ss -ltn 2>/dev/null | grep -q '127.0.0.1:7625 ' && break; sleep 0.1; done
-export QUORVEL_INDI=localhost:7625
 source_index=$(cd "$qdir" && "$quorvel" sources 2>/dev/null | python3 -c '
 import json, sys
 for line in sys.stdin:
@@ -208,9 +201,10 @@ for line in sys.stdin:
 [ -n "$source_index" ] || die "quorvel sources lists no CCD Simulator"
 precise=()
 [ "$MEASURE_MODE" = precise ] && precise=(--precise)
-say "quorvel guide --source $source_index --format 2 ${precise[*]} --seconds $SECONDS_RUN --log run.log"
+exposure_ms=$(awk -v e="$EXPOSURE" 'BEGIN { printf "%d", e * 1000 }')
+say "quorvel guide --source $source_index --format 2 --exposure $exposure_ms ${precise[*]} --seconds $SECONDS_RUN --log run.log"
 t_start=$(date +%s.%N)
-(cd "$qdir" && "$quorvel" guide --source "$source_index" --format 2 "${precise[@]}" --seconds "$SECONDS_RUN" --log "$out/run.log" 2>"$out/quorvel.err") |
+(cd "$qdir" && "$quorvel" guide --source "$source_index" --format 2 --exposure "$exposure_ms" "${precise[@]}" --seconds "$SECONDS_RUN" --log "$out/run.log" 2>"$out/quorvel.err") |
     python3 -u -c 'import sys, time
 for line in sys.stdin: print("%.3f %s" % (time.time(), line), end="", flush=True)' >"$out/quorvel.out" &
 qpid=$!

@@ -98,12 +98,23 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         state_.lastAnalysisTime = now;
         measuredFrame_ = frames_;
         t.cycle = &session_.measureCycle(state_.picture.view());
+        holdForMove();
     }
     // A copy: a listener may add or remove listeners.
     const std::vector<Listener> listeners = listeners_;
     for (const Listener& l : listeners)
         l.call(t);
+    holdForMove();  // a listener's pulses: a dither, a calibration step
     return t;
+}
+
+void AcquisitionLoop::holdForMove()
+{
+    const int64_t moveEnds = session_.correctionEndsUs();
+    if (current_ && moveEnds > heldUntilUs_ && moveEnds > state_.clock.nowUs()) {
+        heldUntilUs_ = moveEnds;
+        current_->holdExposuresUntil(moveEnds);
+    }
 }
 
 int AcquisitionLoop::addTickListener(std::function<void(const Tick&)> listener)

@@ -97,4 +97,7 @@ private:
     int64_t frameExposedUs_ = 0;  // program clock: when the picture's exposure began
     uint64_t frames_ = 0;         // frames grabbed since the connection
     uint64_t measuredFrame_ = 0;  // the frame the last cycle measured
+    int64_t heldUntilUs_ = 0;     // the end of the last move the camera was told of
+
+    void holdForMove();
 };

@@ -82,6 +82,13 @@ public:
     // while the mount was still moving from the last correction.
     virtual int64_t frameAgeUs() const { return -1; }
 
+    // The mount moves until clockUs (program clock, microseconds). A camera
+    // that makes its own exposures drops the one under way, which the move
+    // would spoil and no cycle would measure, and begins the next once the
+    // move is over: a correction then costs its pulse, not a whole exposure
+    // more. A webcam's stream goes on.
+    virtual void holdExposuresUntil(int64_t /*clockUs*/) {}
+
     // The camera's own values of the picture last grabbed, before they
     // were turned into grey levels (an INDI camera's ADUs, averaged over the
     // camera pixels each picture pixel covers): Picture::width *

@@ -193,6 +193,8 @@ void IndiCamera::Impl::onEvent(const IndiEvent& e)
         }
         if (p.getState() == IPS_ALERT && pacing.exposing())  // the exposure failed: try again shortly
             pacing.ended();
+        if (p.getState() != IPS_BUSY && pacing.aborting())  // an exposure aborted for a move is let go
+            pacing.settled();
     } else if (name == "CCD_GAIN") {
         gain = numberElement(p, "GAIN");
     } else if (name == "CCD_CONTROLS") {
@@ -231,7 +233,11 @@ void IndiCamera::Impl::onFrame(const INDI::Property& p)
         std::lock_guard lock(mutex);
         if (!capturing)
             return;
-        pacing.ended();
+        if (!pacing.frameCame()) {  // the exposure aborted for a move, come all the same
+            if (pacing.mayAskNow())
+                requestExposure();
+            return;
+        }
         if (ok) {
             latest = std::move(frame);
             latestExposedUs = pacing.askedUs();
@@ -245,7 +251,10 @@ void IndiCamera::Impl::onFrame(const INDI::Property& p)
                 return;
             }
         }
-        requestExposure();  // continuous exposures: the next one starts now
+        // Continuous exposures: the next one starts now, or once the mount
+        // has stopped moving (grab() asks for it then).
+        if (pacing.mayAskNow())
+            requestExposure();
         return;
     }
 }
@@ -367,6 +376,17 @@ bool IndiCamera::connected() const
 {
     std::lock_guard lock(impl_->mutex);
     return impl_->capturing;
+}
+
+void IndiCamera::holdExposuresUntil(int64_t clockUs)
+{
+    Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.mutex);
+        if (!d.capturing || !d.pacing.holdUntil(clockUs))
+            return;
+    }
+    d.client.sendSwitches(d.deviceName, "CCD_ABORT_EXPOSURE", {{"ABORT", true}});
 }
 
 int64_t IndiCamera::frameAgeUs() const

@@ -69,6 +69,7 @@ public:
     std::vector<CaptureControl> controls() override;
     CaptureStatus setControl(const std::string& id, int64_t value) override;
     std::string exposureControl() const override { return "exposure"; }
+    void holdExposuresUntil(int64_t clockUs) override;
 
     // The framed values of the last picture, before the grey stretch.
     std::shared_ptr<const std::vector<float>> pictureValues() const override;

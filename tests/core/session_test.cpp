@@ -101,8 +101,9 @@ TEST(GuidingSession, CorrectionOnEveryOutputReturnsWhatItSent)
         EXPECT_EQ(rig.core.session.correctionEndsUs(), sent.endUs());
         // What the timed outputs report is what their squares show and when they stop.
         for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec})
-            if (sent.of(axis) && sent.of(axis)->unit == SentPulse::Unit::Milliseconds)
+            if (sent.of(axis) && sent.of(axis)->unit == SentPulse::Unit::Milliseconds) {
                 EXPECT_EQ(rig.core.pulses.running(axis), sent.of(axis));
+            }
     }
 
     // Unusable optics: nothing at all, no wait, nothing reported.

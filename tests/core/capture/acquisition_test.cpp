@@ -40,6 +40,8 @@ public:
         return GrabStatus::NewFrame;
     }
     int64_t frameAgeUs() const override { return ageUs; }
+    void holdExposuresUntil(int64_t clockUs) override { holds.push_back(clockUs); }
+    std::vector<int64_t> holds;  // the ends of the moves it was told of
     std::string refuse;
     bool lost = false;
     int64_t ageUs = -1;
@@ -265,11 +267,17 @@ TEST(AcquisitionLoop, WaitsForAFrameExposedAfterTheLastCorrection)
         SCOPED_TRACE(ageMs);
         camera->ageUs = ageMs * 1000;  // each frame's exposure began that long before it came
         std::vector<int64_t> cycles;
+        camera->holds.clear();
         for (int i = 1; i <= 60; ++i) {
             rig.advanceMs(200);
             const int64_t now = rig.clock.nowMs();
-            if (rig.core.acquisition.tick().cycle)
+            if (rig.core.acquisition.tick().cycle) {
                 cycles.push_back(now);
+                // The camera hears of each correction's end, once.
+                ASSERT_EQ(camera->holds.size(), cycles.size());
+                EXPECT_EQ(camera->holds.back(), rig.core.session.correctionEndsUs());
+                EXPECT_NEAR(double(camera->holds.back() - now * 1000), 255'000.0, 5'000.0);
+            }
         }
         ASSERT_GE(cycles.size(), 3u);
         // Each frame measured began after the pulses of the cycle before

@@ -184,8 +184,9 @@ TEST(V4l2Driver, UnpluggedAtAnyCallIsLostCleanlyAndComesBack)
         Rig r;
         r.fake->unplugAfterCalls = k;
         run(r);
-        if (r.driver.connected() && r.grab() == GrabStatus::Lost)
+        if (r.driver.connected() && r.grab() == GrabStatus::Lost) {
             EXPECT_FALSE(r.error.empty());
+        }
         if (!r.driver.connected()) {
             EXPECT_EQ(r.fake->openFds, 0);
             EXPECT_EQ(r.fake->mappings, 0);
