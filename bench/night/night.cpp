@@ -36,6 +36,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +134,8 @@ struct Section {
     int received = 0;  // counted where the mount receives them
     std::string where; // how they were counted
     std::string problem;
+    int64_t rssKb = 0;   // resident memory at its end
+    int64_t heapBytes = 0;  // the heap in use at its end
 };
 
 struct Night {
@@ -286,6 +289,7 @@ int main(int argc, char** argv)
     bool cycleThisTick = false;
     bool lateThisTick = false;
     std::vector<Section> sections;
+    sections.reserve(kSections + 1);  // nothing of the night's own grows while it runs
     sections.emplace_back(output);
     core.session.addListener([&](const SessionEvent& e) {
         if (e.kind != SessionEvent::Kind::Cycle)
@@ -326,6 +330,8 @@ int main(int argc, char** argv)
     // The section's pulses as the mount received them.
     auto closeSection = [&] {
         Section& s = sections.back();
+        s.rssKb = residentKb();
+        s.heapBytes = int64_t(mallinfo2().uordblks);
         readWire(100);
         switch (s.output) {
         case RelayBox:
@@ -500,8 +506,9 @@ int main(int argc, char** argv)
                  trackingCycles, double(n.clock.nowUs()) / 3.6e9, dithers);
     for (size_t i = 0; i < sections.size(); ++i) {
         const Section& s = sections[i];
-        std::fprintf(stderr, "night: section %zu %-10s %5d cycles, %5d pulses sent, %5d %s%s%s\n", i + 1,
-                     outputName(s.output), s.cycles, s.sent, s.received, s.where.c_str(),
+        std::fprintf(stderr, "night: section %zu %-10s %5d cycles, %5d pulses sent, %5d %s (memory %lld kB, heap %lld B)%s%s\n",
+                     i + 1, outputName(s.output), s.cycles, s.sent, s.received, s.where.c_str(), (long long)s.rssKb,
+                     (long long)s.heapBytes,
                      s.problem.empty() ? "" : ": ", s.problem.c_str());
         if (!s.problem.empty())
             failures.push_back("section " + std::to_string(i + 1) + " (" + outputName(s.output) + "): " + s.problem);

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -319,13 +320,17 @@ IndiServerProcess::IndiServerProcess(const std::string& workDir)
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a night cut short leaves no server behind
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out >= 0) {
             dup2(out, 1);
             dup2(out, 2);
         }
         setenv("HOME", home.c_str(), 1);
-        execlp("indiserver", "indiserver", "-p", portText.c_str(), "indi_simulator_telescope", nullptr);
+        // A local socket of its own: another server's may be at the default path.
+        const std::string local = workDir + "/indiserver.sock";
+        execlp("indiserver", "indiserver", "-p", portText.c_str(), "-u", local.c_str(), "indi_simulator_telescope",
+               nullptr);
         _exit(127);
     }
     if (pid_ < 0) {
