@@ -2,7 +2,8 @@
 // objects the program runs: the simulated sky (QUORVEL_SKY as the user sets
 // it), the acquisition loop ticked every 200 ms, the guiding session and its
 // corrections, the guide log, the event server with an imaging suite's
-// client on a loopback socket that starts the guiding, dithers now and then
+// client on a loopback socket that starts the guiding, dithers now and then,
+// pauses it for a focus run,
 // and reads every event, and a photograph every minute.
 //
 // The night is 28,800 measurement cycles in eight sections of 3,600, each on
@@ -70,6 +71,8 @@ constexpr int kSections = 8;
 constexpr int kCyclesPerSection = kCycles / kSections;
 constexpr std::array<int32_t, 5> kOutputs = {RelayBox, Lx200, MeadeEtx, VirtualLeds, IndiMount};
 constexpr int kDitherEveryCycles = 1500;   // about every half hour, as a suite between frames
+constexpr int kPauseEveryCycles = 2700;    // a focus run every 54 min: guiding paused,
+constexpr int kPauseCycles = 50;           // then resumed a minute later
 constexpr int kPhotoEverySeconds = 60;
 constexpr int64_t kTickUs = AcquisitionLoop::kTickMs * 1000;
 
@@ -265,6 +268,7 @@ int main(int argc, char** argv)
     RelayWire relayWire;
     MountStringWire stringWire;
     int lamps = 0, announced = 0;
+    int64_t wireBytes = 0;
     core.channel.addObserver([&](const MountEvent& e) {
         if (e.kind == MountEvent::Kind::Lamp && e.on)
             ++lamps;
@@ -275,6 +279,7 @@ int main(int argc, char** argv)
     auto readWire = [&](int quietMs) {
         pty.read(
             [&](uint8_t b) {
+                ++wireBytes;
                 if (output == RelayBox)
                     relayWire.feed(b);
                 else
@@ -326,6 +331,7 @@ int main(int argc, char** argv)
         relayWire = {};
         stringWire = {};
         lamps = announced = 0;
+        wireBytes = 0;
     };
     // The section's pulses as the mount received them.
     auto closeSection = [&] {
@@ -352,6 +358,10 @@ int main(int argc, char** argv)
         case VirtualLeds:
             s.received = lamps;
             s.where = "squares lit";
+            // A port a serial output left open gets the plain moves too.
+            if (core.line.comHandle() >= 0 && (stringWire.pulses() != lamps || stringWire.unknown()))
+                s.problem = std::to_string(stringWire.pulses()) + " move strings on COM1 for " + std::to_string(lamps) +
+                            " squares lit";
             break;
         case IndiMount:
             if (tap && core.indiMount.ready()) {
@@ -363,6 +373,8 @@ int main(int argc, char** argv)
                 s.received = announced;
                 s.where = "pulses announced (no INDI server)";
             }
+            if (wireBytes != 0)
+                s.problem = std::to_string(wireBytes) + " bytes on COM1 while the INDI mount guided";
             break;
         }
         if (s.received != s.sent && s.problem.empty())
@@ -378,7 +390,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // The client: connected, looping, a star, guiding; then dithers.
+    // The client: connected, looping, a star, guiding; then dithers and pauses.
     PhdReader client(server.port());
     if (!client.connected()) {
         std::fprintf(stderr, "night: the client could not connect to the event server\n");
@@ -388,7 +400,9 @@ int main(int argc, char** argv)
     enum class Step { Connect, Loop, FindStar, Guide, Guiding } step = Step::Connect;
     int waiting = 0;             // a request not answered yet (ids start at 1)
     int stepCycle = 0;           // the cycle the step began at
-    int dithers = 0;
+    int dithers = 0, pauses = 0;
+    int lastDither = 0, lastPause = 0;  // cycles
+    bool paused = false;
     int64_t rssFirstHour = -1;
 
     int64_t tickN = 0;
@@ -446,16 +460,29 @@ int main(int argc, char** argv)
         case Step::Guide:
             waiting = client.request("guide", QJsonObject{{"settle", settle}, {"recalibrate", false}});
             step = Step::Guiding;
-            stepCycle = cycles;
+            lastDither = lastPause = cycles;
             break;
-        case Step::Guiding:
-            if (state.trackingOn && cycles - stepCycle >= kDitherEveryCycles &&
-                client.count("SettleDone") == dithers + 1) {
+        case Step::Guiding: {
+            if (paused) {
+                if (cycles - lastPause >= kPauseCycles) {
+                    waiting = client.request("set_paused", QJsonArray{false});
+                    paused = false;
+                }
+                break;
+            }
+            const bool settled = state.trackingOn && client.count("SettleDone") == dithers + 1;
+            if (settled && cycles - lastPause >= kPauseEveryCycles) {
+                waiting = client.request("set_paused", QJsonArray{true});
+                paused = true;
+                ++pauses;
+                lastPause = cycles;
+            } else if (settled && cycles - lastDither >= kDitherEveryCycles) {
                 waiting = client.request("dither", QJsonObject{{"amount", 3}, {"raOnly", false}, {"settle", settle}});
                 ++dithers;
-                stepCycle = cycles;
+                lastDither = cycles;
             }
             break;
+        }
         }
     }
     const int64_t rssEnd = residentKb();
@@ -502,8 +529,8 @@ int main(int argc, char** argv)
                      contents.problems.front().what.c_str());
 
     // The report.
-    std::fprintf(stderr, "night: %d cycles (%d tracking) over %.2f h on the fake clock; %d dithers\n", cycles,
-                 trackingCycles, double(n.clock.nowUs()) / 3.6e9, dithers);
+    std::fprintf(stderr, "night: %d cycles (%d tracking) over %.2f h on the fake clock; %d dithers, %d pauses\n",
+                 cycles, trackingCycles, double(n.clock.nowUs()) / 3.6e9, dithers, pauses);
     for (size_t i = 0; i < sections.size(); ++i) {
         const Section& s = sections[i];
         std::fprintf(stderr, "night: section %zu %-10s %5d cycles, %5d pulses sent, %5d %s (memory %lld kB, heap %lld B)%s%s\n",
@@ -524,6 +551,10 @@ int main(int argc, char** argv)
         failures.push_back("client: " + std::to_string(client.badLines()) + " bad lines, " +
                            std::to_string(client.errors()) + " errors, " + std::to_string(client.settleFailures()) +
                            " failed settles (" + client.lastError().toStdString() + ")");
+    if (client.count("Paused") != pauses || client.count("Resumed") != pauses - (paused ? 1 : 0))
+        failures.push_back("client: " + std::to_string(client.count("Paused")) + " Paused and " +
+                           std::to_string(client.count("Resumed")) + " Resumed events for " + std::to_string(pauses) +
+                           " pauses");
     if (steps != trackingCycles)
         failures.push_back("client: " + std::to_string(steps) + " guide steps for " + std::to_string(trackingCycles) +
                            " tracking cycles");
