@@ -60,7 +60,7 @@ void PhdReader::read()
             pulses_ += m.contains("DECDirection") ? 1 : 0;
         } else if (name == "SettleDone" && m.value("Status").toInt(-1) != 0) {
             ++settleFailures_;
-            lastError_ = QString::fromUtf8(line.trimmed());
+            lastSettleFailure_ = QString::fromUtf8(line.trimmed());
         }
     }
 }

@@ -34,6 +34,7 @@ public:
     int pulses() const { return pulses_; }
     int settleFailures() const { return settleFailures_; }
     const QString& lastError() const { return lastError_; }
+    const QString& lastSettleFailure() const { return lastSettleFailure_; }
 
 private:
     QTcpSocket socket_;
@@ -41,5 +42,5 @@ private:
     std::map<int, bool> answers_;  // id -> no error; the night sends a few dozen requests
     std::map<QString, int> events_;
     int lines_ = 0, bad_ = 0, errors_ = 0, pulses_ = 0, settleFailures_ = 0;
-    QString lastError_;
+    QString lastError_, lastSettleFailure_;
 };
