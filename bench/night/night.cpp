@@ -511,16 +511,32 @@ int main(int argc, char** argv)
         text = ss.str();
     }
     const GuideLogContents contents = readGuideLog(text);
-    int rows = 0, pulsesLogged = 0;
-    for (const GuideLogSection& s : contents.sections)
+    int rows = 0, pulsesLogged = 0, rowsOutOfOrder = 0, loggedDithers = 0, loggedPauses = 0, loggedResumes = 0;
+    for (const GuideLogSection& s : contents.sections) {
         for (const LoggedFrame& f : s.frames) {
+            // Frames numbered from 1, their times going forward.
+            if (f.frame != (rows ? s.frames[size_t(rows - 1)].frame + 1 : 1) ||
+                (rows && f.timeS <= s.frames[size_t(rows - 1)].timeS))
+                ++rowsOutOfOrder;
             ++rows;
             pulsesLogged += (f.raDirection ? 1 : 0) + (f.decDirection ? 1 : 0);
         }
+        for (const LoggedEvent& e : s.events) {
+            loggedDithers += e.kind == LoggedEvent::Kind::Dither;
+            loggedPauses += e.kind == LoggedEvent::Kind::Paused;
+            loggedResumes += e.kind == LoggedEvent::Kind::Resumed;
+        }
+    }
     const size_t lastStart = text.size() > 1 ? text.rfind('\n', text.size() - 2) : std::string::npos;
     const std::string lastLine = lastStart == std::string::npos ? text : text.substr(lastStart + 1);
     bool logReadable = !text.empty() && text.back() == '\n' && lastLine.rfind("Log closed at ", 0) == 0 &&
                        contents.problems.empty() && rows == trackingCycles && contents.sections.size() == 1;
+    if (rowsOutOfOrder || loggedDithers != dithers || loggedPauses != pauses ||
+        loggedResumes != pauses - (paused ? 1 : 0)) {
+        std::fprintf(stderr, "night: guide log: %d rows out of order, %d dithers, %d pauses, %d resumes logged\n",
+                     rowsOutOfOrder, loggedDithers, loggedPauses, loggedResumes);
+        logReadable = false;
+    }
     if (!contents.problems.empty())
         std::fprintf(stderr, "night: guide log line %d: %s\n", contents.problems.front().line,
                      contents.problems.front().what.c_str());
@@ -557,6 +573,8 @@ int main(int argc, char** argv)
     if (steps != trackingCycles)
         failures.push_back("client: " + std::to_string(steps) + " guide steps for " + std::to_string(trackingCycles) +
                            " tracking cycles");
+    if (client.outOfOrder())
+        failures.push_back("client: " + std::to_string(client.outOfOrder()) + " guide steps out of order");
     if (client.pulses() != pulsesSent)
         failures.push_back("client: " + std::to_string(client.pulses()) + " pulses in GuideStep events, " +
                            std::to_string(pulsesSent) + " sent");

@@ -55,6 +55,15 @@ void PhdReader::read()
         }
         const QString name = m.value("Event").toString();
         ++events_[name];
+        if (name == "GuideStep" || name == "StarLost") {
+            // Frames count from 1 at the start of guiding, one a cycle.
+            const int frame = m.value("Frame").toInt();
+            const double time = m.value("Time").toDouble();
+            if (frame != lastFrame_ + 1 || time < lastTime_)
+                ++outOfOrder_;
+            lastFrame_ = frame;
+            lastTime_ = time;
+        }
         if (name == "GuideStep") {
             pulses_ += m.contains("RADirection") ? 1 : 0;
             pulses_ += m.contains("DECDirection") ? 1 : 0;

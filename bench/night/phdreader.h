@@ -33,6 +33,9 @@ public:
     // The pulses the GuideStep events reported, an axis with a direction each.
     int pulses() const { return pulses_; }
     int settleFailures() const { return settleFailures_; }
+    // GuideStep and StarLost events whose frame does not follow the last
+    // one's, or whose time goes back.
+    int outOfOrder() const { return outOfOrder_; }
     const QString& lastError() const { return lastError_; }
     const QString& lastSettleFailure() const { return lastSettleFailure_; }
 
@@ -41,6 +44,8 @@ private:
     int lastId_ = 0;
     std::map<int, bool> answers_;  // id -> no error; the night sends a few dozen requests
     std::map<QString, int> events_;
-    int lines_ = 0, bad_ = 0, errors_ = 0, pulses_ = 0, settleFailures_ = 0;
+    int lines_ = 0, bad_ = 0, errors_ = 0, pulses_ = 0, settleFailures_ = 0, outOfOrder_ = 0;
+    int lastFrame_ = 0;
+    double lastTime_ = 0;
     QString lastError_, lastSettleFailure_;
 };
