@@ -7,11 +7,12 @@
 // and reads every event, and a photograph every minute.
 //
 // The night is 28,800 measurement cycles in eight sections of 3,600, each on
-// another output, in turn the relay box, "LX 200", "Meade ETX", the LED
-// window and the INDI mount, then again from the start: one rig guiding all
+// another output, in turn the relay box, "LX 200", "Meade ETX", the INDI
+// mount and the LED window, then again from the start: one rig guiding all
 // night the way a user who changes mounts would, rather than five rigs side
 // by side, so that every output meets a session, a log and a server that
-// have run for hours. The serial outputs write to a pseudo-terminal that
+// have run for hours. The output changes as the settings dialog changes it
+// while guiding, right after a cycle, its pulses still running. The serial outputs write to a pseudo-terminal that
 // stands in for COM1, read back at its far end; the INDI mount talks to a
 // real indiserver with the telescope simulator, through a relay that counts
 // the pulses it asks for (without indiserver installed it runs with no
@@ -68,7 +69,7 @@ namespace {
 constexpr int kCycles = 28'800;
 constexpr int kSections = 8;
 constexpr int kCyclesPerSection = kCycles / kSections;
-constexpr std::array<int32_t, 5> kOutputs = {RelayBox, Lx200, MeadeEtx, VirtualLeds, IndiMount};
+constexpr std::array<int32_t, 5> kOutputs = {RelayBox, Lx200, MeadeEtx, IndiMount, VirtualLeds};
 constexpr int kDitherEveryCycles = 1500;   // about every half hour, as a suite between frames
 constexpr int kPauseEveryCycles = 2700;    // a focus run every 54 min: guiding paused,
 constexpr int kPauseCycles = 50;           // then resumed a minute later
@@ -317,8 +318,8 @@ int main(int argc, char** argv)
         previousCycleUs = c.timeUs;
     });
 
-    auto useOutput = [&](int32_t type) {
-        output = type;
+    // The output chosen and applied, as the settings dialog does it.
+    auto applyOutput = [&](int32_t type) {
         state.params->interfaceType = type;
         const InterfaceApplied applied = core.mount.applyInterface();
         if (applied.port && !applied.port->ok)
@@ -326,10 +327,6 @@ int main(int argc, char** argv)
         if (applied.output && !applied.output->ok)
             std::fprintf(stderr, "night: %s: %s; its pulses go no further than the mount channel\n", outputName(type),
                          applied.output->error.c_str());
-        relayWire = {};
-        stringWire = {};
-        lamps = announced = 0;
-        wireBytes = 0;
     };
     // The section's pulses as the mount received them.
     auto closeSection = [&] {
@@ -380,7 +377,7 @@ int main(int argc, char** argv)
             s.problem += (s.problem.empty() ? "" : "; ") + std::string("the guide log ends in a torn line");
     };
 
-    useOutput(output);
+    applyOutput(output);
     state.driverIndex = 0;
     if (const CaptureStatus c = core.acquisition.connect(0); !c.ok) {
         std::fprintf(stderr, "night: the simulated sky did not connect: %s\n", c.error.c_str());
@@ -406,17 +403,6 @@ int main(int argc, char** argv)
     while (cycles < kCycles) {
         tickStartUs = (++tickN) * kTickUs;
         n.runTo(tickStartUs);
-        // A new section once its pulses are over, before the next cycle.
-        if (cycles >= int(sections.size()) * kCyclesPerSection && !core.pulses.anyPulsing()) {
-            closeSection();
-            if (sections.size() == 1)
-                rssFirstHour = residentKb();
-            const int32_t next = kOutputs[sections.size() % kOutputs.size()];
-            sections.emplace_back(next);
-            if (next == IndiMount && tap)
-                sections.back().received = tap->pulses();
-            useOutput(next);
-        }
         cycleThisTick = lateThisTick = false;
         core.acquisition.tick();
         if (cycleThisTick && n.clock.nowUs() - tickStartUs > kTickUs) {
@@ -426,6 +412,22 @@ int main(int argc, char** argv)
             lateThisTick = true;
         }
         lateCycles += lateThisTick ? 1 : 0;
+        // A new section right after the last cycle of the one before.
+        if (cycles >= int(sections.size()) * kCyclesPerSection && cycles < kCycles) {
+            const int32_t next = kOutputs[sections.size() % kOutputs.size()];
+            applyOutput(next);
+            closeSection();  // what the change itself sent is the old output's
+            if (sections.size() == 1)
+                rssFirstHour = residentKb();
+            sections.emplace_back(next);
+            if (next == IndiMount && tap)
+                sections.back().received = tap->pulses();
+            output = next;
+            relayWire = {};
+            stringWire = {};
+            lamps = announced = 0;
+            wireBytes = 0;
+        }
         readWire(0);
         QCoreApplication::processEvents();
         client.read();
