@@ -3,8 +3,8 @@
 // it), the acquisition loop ticked every 200 ms, the guiding session and its
 // corrections, the guide log, the event server with an imaging suite's
 // client on a loopback socket that starts the guiding, dithers now and then,
-// pauses it for a focus run,
-// and reads every event, and a photograph every minute.
+// pauses it for a focus run and reads every event, and a photograph every
+// minute.
 //
 // The night is 28,800 measurement cycles in eight sections of 3,600, each on
 // another output, in turn the relay box, "LX 200", "Meade ETX", the INDI
@@ -12,11 +12,12 @@
 // night the way a user who changes mounts would, rather than five rigs side
 // by side, so that every output meets a session, a log and a server that
 // have run for hours. The output changes as the settings dialog changes it
-// while guiding, right after a cycle, its pulses still running. The serial outputs write to a pseudo-terminal that
-// stands in for COM1, read back at its far end; the INDI mount talks to a
-// real indiserver with the telescope simulator, through a relay that counts
-// the pulses it asks for (without indiserver installed it runs with no
-// server, its pulses counted as announced on the mount channel, and says so).
+// while guiding: right after a cycle, its pulses still running. The serial
+// outputs write to a pseudo-terminal that stands in for COM1, read back at
+// its far end; the INDI mount talks to a real indiserver with the telescope
+// simulator, through a relay that counts the pulses it asks for (without
+// indiserver installed it runs with no server, its pulses counted as
+// announced on the mount channel, and says so).
 //
 // The loop measures on the first tick more than 1000 ms after the last
 // cycle: with the program's 200 ms ticks that is one cycle every 1.2 s, so
@@ -29,9 +30,11 @@
 //   - the pulses the outputs reported equal the pulses the guide log holds,
 //     and the pulses counted where the mount receives them, and those of the
 //     client's GuideStep events;
-//   - the guide log reads back whole: as many rows as tracking cycles, no
-//     line the reader leaves out, its last line whole;
-//   - the client saw no error and no malformed line; every photograph was written.
+//   - the guide log reads back whole: as many rows as tracking cycles, in
+//     order, no line the reader leaves out, its dithers and pauses, its
+//     last line whole; no torn line at the end of any section;
+//   - the client saw no error, no malformed line, every guide step in
+//     order and every pause; every photograph was written.
 // Details go to standard error; standard output gets one JSON line:
 //   {"cycles":N,"rss_growth_kb":K,"late_cycles":L,"pulses_sent":S,"pulses_logged":G}
 #include <QCoreApplication>
