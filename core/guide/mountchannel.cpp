@@ -66,9 +66,11 @@ int32_t MountChannel::interfaceType() const
     return state_.params ? state_.params->interfaceType : int32_t(RelayBox);
 }
 
-void MountChannel::runMountOp(MountOp op)
+void MountChannel::runMountOp(MountOp op) { runMountOp(op, interfaceType()); }
+
+void MountChannel::runMountOp(MountOp op, int32_t type)
 {
-    for (std::string_view s : mountStrings(op, interfaceType()))
+    for (std::string_view s : mountStrings(op, type))
         sendText(s);
 }
 

@@ -55,8 +55,10 @@ public:
     void sendText(std::string_view text);
     // A relay-box byte, then to the open line (the box hangs on comBase).
     void sendRelayByte(uint8_t byte);
-    // The six mount operations, with the strings of interfaceType read now.
+    // The six mount operations, with the strings of interfaceType read now,
+    // or with those of the output given.
     void runMountOp(MountOp op);
+    void runMountOp(MountOp op, int32_t interfaceType);
     int32_t interfaceType() const;
     // Events with no bytes of ours behind them.
     void lamp(GuideAxis axis, bool on, Direction direction);

@@ -14,6 +14,10 @@ MountControl::MountControl(SharedState& state, MountChannel& channel, PulseMachi
 
 InterfaceApplied MountControl::applyInterface()
 {
+    // A pulse of the output chosen before ends on it, on the line still
+    // open: its stop strings would be commands to the next (a relay box
+    // takes every byte for one).
+    pulses_.endPulsesNotOn(state_.params->interfaceType);
     InterfaceApplied applied;
     auto openChosenPort = [this, &applied] {
         // A settings file may hold any port number: one outside COM1..COM4

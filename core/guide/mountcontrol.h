@@ -31,6 +31,8 @@ public:
     MountControl(const MountControl&) = delete;
     MountControl& operator=(const MountControl&) = delete;
 
+    // First ends the timed pulses still running on another output than
+    // interfaceType chooses now, with that output's stop strings. Then:
     // interfaceType 0 (relay box): open COM(comPort+1), hide the LED window;
     // 1 and 2 ("LX 200", "Meade ETX"): open COM(comPort+1), leave the window;
     // 3 (LED window): show it, open nothing (an open port stays open); an

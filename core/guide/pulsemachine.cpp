@@ -30,8 +30,10 @@ SentPulse PulseMachine::pulse(GuideAxis axis, int signedMs)
 {
     endPulse(axis);
     const Direction d = pulseDirection(axis, signedMs);
+    const int32_t output = channel_.interfaceType();
+    outputs_[axis == GuideAxis::Ra ? 0 : 1] = output;
     if (signedMs != 0) {
-        channel_.runMountOp(startOp(d));
+        channel_.runMountOp(startOp(d), output);
         channel_.lamp(axis, true, d);
     }
     // The length counts from here: the move string has just been written.
@@ -50,14 +52,20 @@ SentPulse PulseMachine::pulse(GuideAxis axis, int signedMs)
 
 void PulseMachine::endPulse(GuideAxis axis)
 {
-    channel_.runMountOp(stopOpFor(axis));
+    // A running pulse stops as its output stops it; an idle axis as the
+    // output chosen now does.
+    auto outputOf = [this](GuideAxis a) {
+        return pulsing(a) ? outputs_[a == GuideAxis::Ra ? 0 : 1] : channel_.interfaceType();
+    };
+    const int32_t output = outputOf(axis);
+    channel_.runMountOp(stopOpFor(axis), output);
     // "Meade ETX" knows one stop, "#:Q#", for both axes: the other axis's
     // pulse, still running, must not end early with it, so its move goes
     // out again for the rest of its length.
     const GuideAxis other = axis == GuideAxis::Ra ? GuideAxis::Dec : GuideAxis::Ra;
     const Slot& o = slot(other);
-    if (o && o->length != 0 && stopHaltsBothAxes(channel_.interfaceType()))
-        channel_.runMountOp(startOp(o->direction));
+    if (o && o->length != 0 && stopHaltsBothAxes(output))
+        channel_.runMountOp(startOp(o->direction), outputOf(other));
     slot(axis).reset();
     timer_.disarm(axis);
     channel_.lamp(axis, false, pulseDirection(axis, 0));
@@ -74,6 +82,14 @@ void PulseMachine::stopRunning()
 {
     for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec}) {
         if (pulsing(axis))
+            endPulse(axis);
+    }
+}
+
+void PulseMachine::endPulsesNotOn(int32_t interfaceType)
+{
+    for (GuideAxis axis : {GuideAxis::Ra, GuideAxis::Dec}) {
+        if (pulsing(axis) && outputs_[axis == GuideAxis::Ra ? 0 : 1] != interfaceType)
             endPulse(axis);
     }
 }

@@ -5,8 +5,11 @@
 // the record of the pulse it returns is what the axis runs, and its squares
 // are drawn from it.
 // The timer's expiry, another pulse on the axis, or the window system
-// exposing the LED window ends it, with the stop strings each time. A pulse
-// of length zero lights nothing and ends once more at the next timer turn.
+// exposing the LED window ends it, with the stop strings each time: those
+// of the output the pulse started on, so that a pulse still running when
+// the user chooses another output ends on its own (MountControl ends it
+// before the new output is applied). A pulse of length zero lights nothing
+// and ends once more at the next timer turn.
 // All calls come from one thread (the user-interface thread, or the command
 // line's event loop); the timer is an interface, so tests drive it by hand.
 #pragma once
@@ -53,6 +56,9 @@ public:
     // Ends every axis still pulsing (the program is closing: a serial move
     // must not go on without us).
     void stopRunning();
+    // Ends the pulses started on another output than interfaceType, with
+    // that output's stop strings (the output is about to change).
+    void endPulsesNotOn(int32_t interfaceType);
 
     // The pulse an axis runs, until it ends.
     const std::optional<SentPulse>& running(GuideAxis axis) const { return slot(axis); }
@@ -76,5 +82,6 @@ private:
     Clock& clock_;
     PulseTimerPort& timer_;
     std::array<Slot, 2> slots_{};
+    std::array<int32_t, 2> outputs_{};  // the interfaceType each running pulse started on
     std::function<void()> lampsChanged_;
 };

@@ -176,3 +176,34 @@ TEST(MountControl, LedWindowChoiceKeepsAnOpenPortAndBadPortNumbersOpenNothing)
         EXPECT_EQ(a.port->portName.rfind("COM", 0), 0u) << a.port->portName;
     }
 }
+
+TEST(MountControl, ChangingTheOutputEndsItsRunningPulseOnItFirst)
+{
+    // A pulse still running when another output is applied ends at once,
+    // with the stop of the output it started on, on the line still open:
+    // left to its timer, the LED window's stop strings would reach a relay
+    // box as commands, and an ETX would get the LX 200's pair of stops.
+    PtyLine pty;
+    ASSERT_TRUE(pty.ok());
+    ScopedEnv com1("QUORVEL_COM1", pty.path());
+    ScopedEnv noTrace("QUORVEL_SERIAL_LOG", std::nullopt);
+    struct Case { int32_t from, to; std::string stop; } cases[] = {
+        {VirtualLeds, RelayBox, "#:Qe##:Qw#"},
+        {MeadeEtx, Lx200, "#:Q#"},
+        {Lx200, MeadeEtx, "#:Qe##:Qw#"},
+    };
+    for (const Case& c : cases) {
+        CoreRig rig(Lx200);
+        ASSERT_TRUE(rig.core.mount.applyInterface().port->ok);
+        rig.state.params->interfaceType = c.from;
+        rig.core.mount.applyInterface();
+        rig.core.pulses.pulse(GuideAxis::Ra, 500);
+        pty.drain(20);
+        rig.state.params->interfaceType = c.to;
+        rig.core.mount.applyInterface();
+        EXPECT_FALSE(rig.core.pulses.pulsing(GuideAxis::Ra)) << c.from;
+        EXPECT_EQ(pty.drain(20), bytesOf(c.stop)) << c.from;
+        rig.advanceMs(600);
+        EXPECT_TRUE(pty.drain(20).empty()) << c.from << ": nothing more when its time is up";
+    }
+}
