@@ -124,18 +124,29 @@ say "probe: $axes"
 echo "$axes" >"$out/axes.json"
 read -r angle parity < <(python3 -c 'import json, sys; a = json.loads(sys.argv[1]); print(a["angle_deg"], a["parity"])' "$axes")
 
-# The disturbance.
-if [ "$MEASURE_LOAD" = drift ]; then
-    rate_ra=$(awk -v d="${MEASURE_DRIFT_RA:-0.1}" 'BEGIN { printf "%.6f", 15.041067179 + d }')
-    set_ "$TEL.TELESCOPE_TRACK_MODE.TRACK_CUSTOM=On"
-    set_ "$TEL.TELESCOPE_TRACK_RATE.TRACK_RATE_RA;TRACK_RATE_DE=$rate_ra;${MEASURE_DRIFT_DEC:-0.05}"
-    sleep 1
-    say "drift: $(indi_getprop -t 3 "$TEL.TELESCOPE_TRACK_MODE.*" "$TEL.TELESCOPE_TRACK_RATE.*" | grep -v =Off | sed 's/^[^.]*\.//' | tr '\n' ' ')"
-else
-    set_ "$CCD.SIMULATOR_SETTINGS.SIM_PEMAX;SIM_PEPERIOD=${MEASURE_PEMAX:-10};${MEASURE_PEPERIOD:-60}"
-    sleep 1
-    say "periodic error: $(indi_getprop -t 3 "$CCD.SIMULATOR_SETTINGS.SIM_PEMAX" "$CCD.SIMULATOR_SETTINGS.SIM_PEPERIOD" | sed 's/^[^.]*\.//' | tr '\n' ' ')"
-fi
+# The disturbance, on or off.
+disturb() {
+    if [ "$MEASURE_LOAD" = drift ]; then
+        if [ "$1" = on ]; then
+            rate_ra=$(awk -v d="${MEASURE_DRIFT_RA:-0.1}" 'BEGIN { printf "%.6f", 15.041067179 + d }')
+            set_ "$TEL.TELESCOPE_TRACK_MODE.TRACK_CUSTOM=On"
+            set_ "$TEL.TELESCOPE_TRACK_RATE.TRACK_RATE_RA;TRACK_RATE_DE=$rate_ra;${MEASURE_DRIFT_DEC:-0.05}"
+        else
+            set_ "$TEL.TELESCOPE_TRACK_MODE.TRACK_SIDEREAL=On"
+        fi
+        sleep 1
+        say "drift $1: $(indi_getprop -t 3 "$TEL.TELESCOPE_TRACK_MODE.*" "$TEL.TELESCOPE_TRACK_RATE.*" | grep -v =Off | sed 's/^[^.]*\.//' | tr '\n' ' ')"
+    else
+        if [ "$1" = on ]; then
+            set_ "$CCD.SIMULATOR_SETTINGS.SIM_PEMAX;SIM_PEPERIOD=${MEASURE_PEMAX:-10};${MEASURE_PEPERIOD:-60}"
+        else
+            set_ "$CCD.SIMULATOR_SETTINGS.SIM_PEMAX=0"
+        fi
+        sleep 1
+        say "periodic error $1: $(indi_getprop -t 3 "$CCD.SIMULATOR_SETTINGS.SIM_PEMAX" "$CCD.SIMULATOR_SETTINGS.SIM_PEPERIOD" | sed 's/^[^.]*\.//' | tr '\n' ' ')"
+    fi
+}
+disturb on
 # The disturbance as the camera sees it, unguided, over 20 s.
 a=$(expose); sleep 20; b=$(expose)
 python3 - "$here/truth.py" "$a" "$b" "$angle" "$parity" "$SCALE" <<'EOF' | tee "$out/unguided.json" | sed 's/^/unguided 20 s: /'
@@ -202,6 +213,17 @@ for line in sys.stdin:
 precise=()
 [ "$MEASURE_MODE" = precise ] && precise=(--precise)
 exposure_ms=$(awk -v e="$EXPOSURE" 'BEGIN { printf "%d", e * 1000 }')
+# The precise mode calibrates first, as a user does once, with the mount
+# undisturbed (MEASURE_CALIBRATE_DISTURBED=1: under the disturbance); the run
+# reuses the calibration it saved.
+if [ "$MEASURE_MODE" = precise ]; then
+    [ -n "${MEASURE_CALIBRATE_DISTURBED:-}" ] || disturb off
+    (cd "$qdir" && "$quorvel" guide --source "$source_index" --format 2 --exposure "$exposure_ms" --precise --calibrate --seconds 4 \
+        >"$out/calibrate.out" 2>"$out/calibrate.err")
+    say "calibration: $(grep calibrated "$out/calibrate.out")"
+    grep -q '"calibrated":true' "$out/calibrate.out" || die "the calibration failed"
+    [ -n "${MEASURE_CALIBRATE_DISTURBED:-}" ] || disturb on
+fi
 say "quorvel guide --source $source_index --format 2 --exposure $exposure_ms ${precise[*]} --seconds $SECONDS_RUN --log run.log"
 t_start=$(date +%s.%N)
 (cd "$qdir" && "$quorvel" guide --source "$source_index" --format 2 --exposure "$exposure_ms" "${precise[@]}" --seconds "$SECONDS_RUN" --log "$out/run.log" 2>"$out/quorvel.err") |
@@ -215,7 +237,7 @@ wait $qpid
 qstatus=$?
 t_end=$(date +%s.%N)
 say "quorvel ended (status $qstatus): $(grep summary "$out/quorvel.out" | cut -d' ' -f2-)"
-grep -q calibrat "$out/quorvel.out" && say "calibration: $(grep calibrated "$out/quorvel.out" | cut -d' ' -f2-)"
+grep -q calibrated "$out/quorvel.out" && say "calibration in the run: $(grep calibrated "$out/quorvel.out" | cut -d' ' -f2-)"
 windows=$(cut -d' ' -f2- "$out/window.log" | sort -u | wc -l)
 say "windows seen: $windows ($(cut -d' ' -f2- "$out/window.log" | sort -u | head -3 | tr '\n' '|'))"
 
@@ -241,6 +263,7 @@ t0=$(awk -v a="$t_guide" -v s="$SKIP" 'BEGIN { printf "%.3f", a + s }')
 spread=$(python3 "$here/truth.py" spread "$out/frames" "$t0" "$t_end" "$angle" "$parity" "$SCALE" "$out/truth.csv")
 python3 - "$spread" "$axes" "$out/unguided.json" "$out/quorvel.out" "$MEASURE_MODE" "$MEASURE_LOAD" "$SECONDS_RUN" "$EXPOSURE" "$SCALE" "$t_start" "$t_guide" "$t0" "$t_end" "$qstatus" "$windows" >"$out/result.json" <<'EOF'
 import json, sys
+import os
 spread, axes = json.loads(sys.argv[1]), json.loads(sys.argv[2])
 unguided = json.load(open(sys.argv[3]))
 summary, calibrated = None, None
@@ -253,6 +276,11 @@ for line in open(sys.argv[4]):
         summary = j
     if 'calibrated' in j:
         calibrated = j
+calibrate_out = os.path.join(os.path.dirname(sys.argv[4]), 'calibrate.out')
+if calibrated is None and os.path.exists(calibrate_out):
+    for line in open(calibrate_out):
+        if '"calibrated"' in line:
+            calibrated = json.loads(line)
 t_start, t_guide, t0, t_end = (float(v) for v in sys.argv[10:14])
 r = {'mode': sys.argv[5], 'disturbance': sys.argv[6], 'seconds': int(sys.argv[7]), 'exposure_s': float(sys.argv[8]),
      'scale_arcsec_px': float(sys.argv[9])}
