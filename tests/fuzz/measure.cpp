@@ -7,7 +7,9 @@
 // Input: a header of 20 bytes (32 with the corners in 32 bits) (sizes, corners, threshold, flags), then the
 // pixels (0xffRRGGBB words, cycled when short) and the camera's values (raw
 // float bits, NaN and infinities included).
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/measure/findstar.h"
@@ -21,6 +23,12 @@ constexpr int kMaxSide = 400;
 
 // A corner near the picture most of the time, anywhere in 32 bits otherwise.
 int32_t corner(FuzzInput& in, bool wide) { return wide ? in.i32() : int32_t(int16_t(in.u16())) % 600; }
+// A corner moved by d, kept in 32 bits (a region never moves past them).
+int32_t moved(int32_t c, int d)
+{
+    return int32_t(std::clamp<int64_t>(int64_t(c) + d, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -89,12 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                          : ownThreshold ? std::optional<double>(rawThreshold)
                                                         : std::optional<double>(double(threshold) / 4.0);
     for (int frame = 0; frame < 6; ++frame) {
-        readGreyRegion(view, rx + frame, ry - frame, region);
+        readGreyRegion(view, moved(rx, frame), moved(ry, -frame), region);
         (void)finder.measure(region, chosen, int64_t(frame) * 1000);
     }
     if (withValues) {
         for (int frame = 0; frame < 6; ++frame) {
-            readValueRegion(count ? values.data() : nullptr, width, height, rx - frame, ry + frame, region);
+            readValueRegion(count ? values.data() : nullptr, width, height, moved(rx, -frame), moved(ry, frame),
+                            region);
             const PreciseStar s = finder.measure(region, chosen, 10000 + int64_t(frame) * 1000);
             (void)starLossText(s.loss);
         }
