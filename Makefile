@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench faults night package clean
+.PHONY: all deps build run test bench faults night package clean fuzz fuzz-build fuzz-merge
 
 all: build
 
@@ -32,6 +32,24 @@ faults: deps
 package: build
 	@cd $(BUILD) && cpack -G DEB --config CPackConfig.cmake >/dev/null && ls "$$PWD"/package/quorvel_*.deb
 
+# Fuzzing (tests/fuzz/): the libFuzzer targets built with clang in their own
+# directory, each run FUZZ_SECONDS from the corpus in tests/fuzz/corpus/;
+# fuzz-merge minimises that corpus with what the runs found.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= settings frame measure server fits sky guidelog plot calibfile
+
+fuzz-build: deps
+	@flock /tmp/quorvel-build.lock sh -c 'cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DQUORVEL_FUZZ=ON >/dev/null && \
+		cmake --build $(FUZZ_BUILD) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS)) -- --no-print-directory'
+
+fuzz: fuzz-build
+	@./scripts/run-fuzz run $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz-merge: fuzz-build
+	@./scripts/run-fuzz merge $(FUZZ_BUILD) 0 $(FUZZ_TARGETS)
+
 bench: build
 	@./scripts/run-benchmarks $(BUILD)
 
@@ -43,4 +61,4 @@ night: deps
 	@$(BUILD)/night
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan $(FUZZ_BUILD)

@@ -1,15 +1,8 @@
 // `quorvel analyse`: measures saved 320 x 240 frames exactly as the guider
 // measures its live picture, one JSON line per frame. It never touches the
 // settings file.
-#include <QFile>
-#include <QImage>
-#include <QImageReader>
 #include <QString>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +12,7 @@
 
 #include "cli/cliutil.h"
 #include "cli/commands.h"
+#include "cli/framefile.h"
 #include "core/clock.h"
 #include "core/guider.h"
 #include "core/state.h"
@@ -53,50 +47,6 @@ bool parsePair(const std::string& s, int& x, int& y)
     x = *a;
     y = *b;
     return true;
-}
-
-// Reads a frame as 0xffRRGGBB pixels; an indexed or grey image goes through
-// its colour table. Empty image and a message when the file will not do.
-QImage readFrame(const std::string& path, std::string& error)
-{
-    // Opened by its bytes: a Linux file name need not be valid UTF-8, and a
-    // QString made from one would name another file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": cannot read the frame (" + std::strerror(errno) + ")";
-        return {};
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        error = path + ": cannot read the frame (" + file.errorString().toStdString() + ")";
-        return {};
-    }
-    QImageReader reader(&file);
-    const QSize announced = reader.size();
-    if (announced.isValid() &&
-        (announced.width() != Picture::width || announced.height() != Picture::height)) {
-        error = path + ": the frame is " + std::to_string(announced.width()) + "x" +
-                std::to_string(announced.height()) + ", frames must be 320x240";
-        return {};
-    }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        error = path + ": cannot read the frame (" + reader.errorString().toStdString() + ")";
-        return {};
-    }
-    if (image.width() != Picture::width || image.height() != Picture::height) {
-        error = path + ": the frame is " + std::to_string(image.width()) + "x" +
-                std::to_string(image.height()) + ", frames must be 320x240";
-        return {};
-    }
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
-PixelView viewOf(const QImage& image)
-{
-    return {reinterpret_cast<const uint32_t*>(image.constBits()), image.width(), image.height(),
-            int(image.bytesPerLine() / 4)};
 }
 
 // A JSON string. File names are bytes: Qt's decoder turns whatever is not
@@ -189,7 +139,7 @@ int runAnalyse(const std::vector<std::string>& args)
 
     if (!darkPath.empty()) {
         std::string error;
-        const QImage dark = readFrame(darkPath, error);
+        const QImage dark = readFrameFile(darkPath, error);
         if (dark.isNull()) {
             std::fprintf(stderr, "quorvel analyse: dark frame %s\n", error.c_str());
             return 2;
@@ -203,7 +153,7 @@ int runAnalyse(const std::vector<std::string>& args)
     bool allMeasured = true;
     for (const auto& frame : frames) {
         std::string error;
-        const QImage image = readFrame(frame, error);
+        const QImage image = readFrameFile(frame, error);
         if (image.isNull()) {
             std::fprintf(stderr, "quorvel analyse: %s\n", error.c_str());
             allMeasured = false;

@@ -78,8 +78,13 @@ Scales scalesFor(const GuideLogSection& s, const QRectF& area)
         peak = std::max({peak, std::abs(f.raPx * sc.k), std::abs(f.decPx * sc.k)});
         pulse = std::max({pulse, f.raMs, f.decMs});
     }
-    if (sc.t1 - sc.t0 < 1e-6)
-        sc.t1 = sc.t0 + 1;
+    // A second added to a time of 1e20 s is lost in its rounding: the span
+    // is made wide enough to show at any time.
+    if (!(sc.t1 - sc.t0 >= 1e-6))
+        sc.t1 = sc.t0 + std::max(1.0, std::abs(sc.t0) * 1e-9);
+    // Distances beyond any sky (a damaged log, or one so far that the image
+    // scale overflows them) are drawn off the scale, which stays finite.
+    peak = std::min(peak, 1e300);
     sc.extent = niceCeil(std::max(peak * 1.05, sc.k > 1 ? 0.5 : 0.2));
     sc.pulseExtent = niceCeil(std::max(pulse * 1.05, 100.0));
     return sc;
@@ -112,7 +117,15 @@ void drawAxes(QPainter& p, const Scales& sc, const QString& unit)
                    number(i * pStep, pStep));
     const double span = sc.t1 - sc.t0;
     const double tStep = tickStep(span, 10);
-    for (double t = std::ceil(sc.t0 / tStep) * tStep; t <= sc.t1 + tStep * 1e-6; t += tStep) {
+    // Ticks counted, not stepped: at times so large that a step is lost in
+    // their rounding, t += tStep would never move.
+    const double first = std::ceil(sc.t0 / tStep) * tStep;
+    double previous = -INFINITY;
+    for (int i = 0; i < 100; ++i) {
+        const double t = first + i * tStep;
+        if (!(t <= sc.t1 + tStep * 1e-6) || !(t > previous))
+            break;
+        previous = t;
         const double x = sc.x(t);
         p.setPen(QPen(kGrid, 1));
         p.drawLine(QPointF(x, a.top()), QPointF(x, a.bottom()));

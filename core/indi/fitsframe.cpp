@@ -16,6 +16,8 @@ std::string cfitsioText(int status)
 
 // Largest frame accepted: 64 megapixels a plane (a 2 GB buffer of floats).
 constexpr long long kMaxPixels = 64LL * 1024 * 1024;
+// A FITS file is read and written in records of this many bytes.
+constexpr size_t kRecordBytes = 2880;
 
 }  // namespace
 
@@ -26,8 +28,18 @@ bool decodeFits(const void* data, size_t size, CameraFrame& frame, std::string& 
         return false;
     }
     // CFITSIO reads the buffer in place; READONLY never writes or grows it.
+    // It reads whole 2880-byte records, the last one too: a frame that does
+    // not end on a record (a writer that leaves out the padding) is copied
+    // into one that does, the padding zero, so that nothing past its end is read.
     void* buffer = const_cast<void*>(data);
     size_t bufferSize = size;
+    std::vector<unsigned char> padded;
+    if (size % kRecordBytes != 0) {
+        padded.assign(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
+        padded.resize(size + (kRecordBytes - size % kRecordBytes), 0);
+        buffer = padded.data();
+        bufferSize = padded.size();
+    }
     fitsfile* file = nullptr;
     int status = 0;
     if (fits_open_memfile(&file, "frame.fits", READONLY, &buffer, &bufferSize, 0, nullptr, &status)) {
@@ -57,12 +69,27 @@ bool decodeFits(const void* data, size_t size, CameraFrame& frame, std::string& 
         return false;
     }
     const long width = naxes[0], height = naxes[1];
-    if (width <= 0 || height <= 0 || width * height > kMaxPixels) {
+    // Each side bounded first, so that their product cannot overflow.
+    if (width <= 0 || height <= 0 || width > kMaxPixels || height > kMaxPixels || width * height > kMaxPixels) {
         error = "FITS: a frame of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
         return false;
     }
 
     const long long count = width * height * planes;
+    // CFITSIO reads an in-memory file as far as the header says, past the
+    // end of the buffer when the data is cut short (a blob truncated on its
+    // way): the data must be there whole before it is read.
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    if (fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status)) {
+        error = "FITS: " + cfitsioText(status);
+        return false;
+    }
+    const long long dataBytes = count * (bitpix < 0 ? -bitpix : bitpix) / 8;
+    if (dataStart < 0 || dataStart > (long long)size || dataBytes > (long long)size - dataStart) {
+        error = "FITS: the header announces " + std::to_string(dataBytes) + " bytes of data, the frame holds " +
+                std::to_string(dataStart <= (long long)size ? (long long)size - dataStart : 0);
+        return false;
+    }
     std::vector<float> all(size_t(count), 0.0f);
     int anyNull = 0;
     float nullValue = 0.0f;

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <numbers>
 #include <sstream>
 
@@ -107,6 +108,11 @@ std::optional<StoredCalibration> parseCalibrationFile(std::string_view text, std
             s.date = std::string(value);
         } else if (!number(v)) {
             error = where + ": " + std::string(key) + ": '" + std::string(value) + "' is not a number";
+            return std::nullopt;
+        } else if ((key == "output" || key == "step_ms") &&
+                   !(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())) {
+            // A whole number of the program's: beyond int it is no output or step.
+            error = where + ": " + std::string(key) + ": '" + std::string(value) + "' is out of range";
             return std::nullopt;
         } else if (key == "output") {
             s.output = int(v);

@@ -145,4 +145,25 @@ TEST(GuidePlot, WritesOnlyPicturesItCanAndNeverHalfAFile)
     EXPECT_EQ(numberedPlotPath("dir.d/plot", 3), "dir.d/plot-3");
 }
 
+// Found by fuzzing (tests/fuzz/corpus/plot/crash-*): a row at 1e20 s left
+// the time axis without a span (a second is lost in the rounding of such a
+// time), and its ticks stepped for ever; a distance that overflows with the
+// image scale left the distance axis without a finite extent. Both graphs
+// are drawn.
+TEST(GuidePlot, TimesAndDistancesBeyondAnyNightAreStillDrawn)
+{
+    TempDir dir;
+    GuideLogSection late = stepSection();
+    late.frames.resize(1);
+    late.frames[0].timeS = 1e20;
+    ASSERT_EQ(writeGuidePlot(dir.file("late.png"), late, guidePlotText(late, 1, 1)), "");
+    EXPECT_FALSE(QImage(QString::fromStdString(dir.file("late.png"))).isNull());
+
+    GuideLogSection far = stepSection();
+    far.pixelScale = 10;
+    far.frames[3].raPx = 1e308;
+    ASSERT_EQ(writeGuidePlot(dir.file("far.png"), far, guidePlotText(far, 1, 1)), "");
+    EXPECT_FALSE(QImage(QString::fromStdString(dir.file("far.png"))).isNull());
+}
+
 }  // namespace

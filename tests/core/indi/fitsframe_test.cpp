@@ -99,3 +99,44 @@ TEST(FitsFrame, WhatIsNotAFrameIsRefusedWithItsCause)
         EXPECT_EQ(frame.values, std::vector<float>{42.0f});  // left as it was
     }
 }
+
+// Found by fuzzing (tests/fuzz/corpus/fits/crash-*): CFITSIO reads an
+// in-memory file as far as its header says, in whole 2880-byte records, so
+// a frame cut short, or one without its last record's padding, was read
+// past its end; and axes of 2^32 overflowed their product.
+TEST(FitsFrame, NoByteIsReadPastTheFrame)
+{
+    const std::vector<double> values(20 * 10, 7.0);
+    const auto whole = makeFits(USHORT_IMG, {20, 10}, values);  // 2880 of header, 2880 of data
+    ASSERT_EQ(whole.size(), 5760u);
+
+    // Cut inside the data: refused, saying how much there is.
+    {
+        const std::vector<unsigned char> cut(whole.begin(), whole.begin() + 2880 + 100);
+        CameraFrame frame;
+        std::string error;
+        EXPECT_FALSE(decodeFits(cut.data(), cut.size(), frame, error));
+        EXPECT_NE(error.find("announces 400 bytes of data, the frame holds 100"), std::string::npos) << error;
+    }
+    // The data whole, the padding of its record left out: read as it is.
+    {
+        const std::vector<unsigned char> unpadded(whole.begin(), whole.begin() + 2880 + 400);
+        CameraFrame frame;
+        std::string error;
+        ASSERT_TRUE(decodeFits(unpadded.data(), unpadded.size(), frame, error)) << error;
+        EXPECT_EQ(frame.values, std::vector<float>(200, 7.0f));
+    }
+    // Axes whose product leaves 64 bits: refused by their size.
+    {
+        std::string header;
+        for (const char* card : {"SIMPLE  =                    T", "BITPIX  =                    8",
+                                 "NAXIS   =                    2", "NAXIS1  =           4294967296",
+                                 "NAXIS2  =           4294967296", "END"})
+            header += std::string(card).append(80 - std::string(card).size(), ' ');
+        header.append(2880 - header.size(), ' ');
+        CameraFrame frame;
+        std::string error;
+        EXPECT_FALSE(decodeFits(header.data(), header.size(), frame, error));
+        EXPECT_NE(error.find("a frame of 4294967296 x 4294967296 pixels"), std::string::npos) << error;
+    }
+}

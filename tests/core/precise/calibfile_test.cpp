@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #include "core/precise/calibfile.h"
@@ -136,4 +137,23 @@ TEST(PreciseCalibrationFile, GuideLogSectionAsPhd2WritesIt)
         << refused.back();
     EXPECT_FALSE(std::any_of(refused.begin(), refused.end(),
                              [](const std::string& l) { return l.rfind("Calibration guide speeds", 0) == 0; }));
+}
+
+// Found by fuzzing (tests/fuzz/corpus/calibfile/crash-*): a whole number
+// beyond int (an output, a step) was converted all the same, which is
+// undefined; it is refused with its line.
+TEST(PreciseCalibrationFile, NumbersBeyondTheirRangeAreRefused)
+{
+    std::string text = calibrationFileText(sample());
+    for (const auto& [key, value, line] : {std::tuple{"step_ms=350", "step_ms=4e36", 5},
+                                           std::tuple{"output=4", "output=-3000000000", 2}}) {
+        std::string damaged = text;
+        damaged.replace(damaged.find(key), std::string(key).size(), value);
+        std::string error;
+        EXPECT_FALSE(parseCalibrationFile(damaged, error));
+        EXPECT_NE(error.find("line " + std::to_string(line) + ": "), std::string::npos) << error;
+        EXPECT_NE(error.find("is out of range"), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_TRUE(parseCalibrationFile(text, error)) << error;
 }
