@@ -143,14 +143,21 @@ long PtyWire::readSome(uint8_t* buf, size_t size, int waitMs)
 
 namespace {
 
+sockaddr_in loopbackAddress(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    return a;
+}
+
 int listenLoopback(int& port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopbackAddress(0);
     socklen_t len = sizeof a;
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -166,10 +173,7 @@ int connectLoopback(int port)
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
+    sockaddr_in a = loopbackAddress(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         close(fd);
         return -1;

@@ -98,13 +98,12 @@ AcquisitionLoop::Tick AcquisitionLoop::tick()
         state_.lastAnalysisTime = now;
         measuredFrame_ = frames_;
         t.cycle = &session_.measureCycle(state_.picture.view());
-        holdForMove();
     }
     // A copy: a listener may add or remove listeners.
     const std::vector<Listener> listeners = listeners_;
     for (const Listener& l : listeners)
         l.call(t);
-    holdForMove();  // a listener's pulses: a dither, a calibration step
+    holdForMove();  // the cycle's pulses, and a listener's: a dither, a calibration step
     return t;
 }
 

@@ -128,6 +128,18 @@ CalibrationAction Calibrator::fail(std::string english, std::string french)
     return {CalibrationAction::Kind::Failed};
 }
 
+CalibrationAction Calibrator::stepAway(Direction d, double moved, const char* axis, const char* dir,
+                                        const char* axisFr, const char* dirFr)
+{
+    if (steps_n_ >= kMaxSteps)
+        return fail(std::string(axis) + " calibration failed: the star moved " + oneDecimal(moved) + " px in " +
+                        std::to_string(steps_n_) + " " + dir + " steps, not " + oneDecimal(distance_),
+                    std::string("Calibration ") + axisFr + " impossible : l'étoile n'a bougé que de " +
+                        oneDecimal(moved) + " px en " + std::to_string(steps_n_) + " pas " + dirFr);
+    ++steps_n_;
+    return pulse(d, stepMs_);
+}
+
 CalibrationAction Calibrator::starLost()
 {
     if (phase_ == CalibrationPhase::Done || phase_ == CalibrationPhase::Failed)
@@ -150,15 +162,8 @@ CalibrationAction Calibrator::update(PointPx star)
     if (phase_ == CalibrationPhase::West) {
         record(phase_, steps_n_, star);
         const double moved = distance(*start_, star);
-        if (moved < distance_) {
-            if (steps_n_ >= kMaxSteps)
-                return fail("RA calibration failed: the star moved " + oneDecimal(moved) + " px in " +
-                                std::to_string(steps_n_) + " West steps, not " + oneDecimal(distance_),
-                            "Calibration AD impossible : l'étoile n'a bougé que de " + oneDecimal(moved) +
-                                " px en " + std::to_string(steps_n_) + " pas Ouest");
-            ++steps_n_;
-            return pulse(Direction::West, stepMs_);
-        }
+        if (moved < distance_)
+            return stepAway(Direction::West, moved, "RA", "West", "AD", "Ouest");
         // West pulses moved the star away from where West corrections push.
         cal_.xAngle = direction(star, *start_);
         cal_.xRate = moved / (double(steps_n_) * stepMs_) * 1000.0;
@@ -227,15 +232,8 @@ CalibrationAction Calibrator::update(PointPx star)
     if (phase_ == CalibrationPhase::North) {
         record(phase_, steps_n_, star);
         const double moved = distance(*start_, star);
-        if (moved < distance_) {
-            if (steps_n_ >= kMaxSteps)
-                return fail("DEC calibration failed: the star moved " + oneDecimal(moved) + " px in " +
-                                std::to_string(steps_n_) + " North steps, not " + oneDecimal(distance_),
-                            "Calibration DEC impossible : l'étoile n'a bougé que de " + oneDecimal(moved) +
-                                " px en " + std::to_string(steps_n_) + " pas Nord");
-            ++steps_n_;
-            return pulse(Direction::North, stepMs_);
-        }
+        if (moved < distance_)
+            return stepAway(Direction::North, moved, "DEC", "North", "DEC", "Nord");
         cal_.yAngle = direction(*start_, star);
         cal_.yRate = moved / (double(steps_n_) * stepMs_) * 1000.0;
         remaining_ = steps_n_ - 1;

@@ -119,6 +119,10 @@ public:
 
 private:
     CalibrationAction fail(std::string english, std::string french);
+    // The next step away from the start on an axis, or its failure once
+    // kMaxSteps have not moved the star far enough.
+    CalibrationAction stepAway(Direction d, double moved, const char* axis, const char* dir, const char* axisFr,
+                               const char* dirFr);
     CalibrationAction pulse(Direction d, int ms) { return {CalibrationAction::Kind::Pulse, d, ms}; }
     void record(CalibrationPhase p, int step, PointPx star);
 
